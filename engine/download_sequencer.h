@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/download_host.h"
+#include "port/clock.h"
+#include "port/port_object.h"
+
+// How the sequencer opens ports and changes their speed; tests put a fake modem here.
+struct PortFactory {
+    std::function<PortObject*(int index, int baud, char parity, int data_bits, int stop_bits)>
+        open;
+    std::function<PortStatus(PortObject* port, int baud)> set_baud_rate;
+};
+// open_windows_port and set_baud_rate of the serial driver.
+PortFactory serial_port_factory();
+
+// One entry of the port search: 0-based index (0 is COM1) and the port's name.
+struct PortTableEntry {
+    int index;
+    std::string name;
+};
+// COM3, COM4, COM2, COM1, COM5..COM9.
+const std::vector<PortTableEntry>& default_port_table();
+
+inline constexpr int IMAGE_RECORD_SIZE = 1028;
+inline constexpr int IMAGE_RECORD_COUNT = 224;
+inline constexpr unsigned SEQUENCER_TIMER_PERIOD_MS = 25;
+
+// One whole download run as a state machine, one step per timer tick. Holds the run state;
+// each host (window or console) owns one and forwards its timer ticks to OnTimer.
+class DownloadSequencer {
+public:
+    DownloadSequencer(DownloadHost& host, Clock& clock, unsigned timer_id,
+                      PortFactory factory = serial_port_factory());
+    ~DownloadSequencer();
+    DownloadSequencer(const DownloadSequencer&) = delete;
+    DownloadSequencer& operator=(const DownloadSequencer&) = delete;
+
+    // Starts a run: clears the current download path, enters state 1 and arms the timer.
+    void begin_run();
+    // One step of the run. The timer identifier is not examined.
+    void OnTimer(unsigned timer_id);
+
+    // 0 when no run is in progress (before begin_run and after a run ended), else 1..6.
+    int state() const { return state_; }
+    unsigned timer_id() const { return timer_id_; }
+
+    // Replaces the ports searched (default: default_port_table()).
+    void set_port_table(std::vector<PortTableEntry> table);
+    // Path of the modem map file read by identification (default ".\modems.cfg" on
+    // Windows, "./modems.cfg" elsewhere).
+    void set_modem_map_path(std::string path);
+
+    // The run's operations, usable on their own (tests, tools).
+    int send_at_command(const char* command, char* reply);
+    int identify_modem();
+    int validate_image();
+
+    // Read-only view of the run state for hosts and tests.
+    int block_count() const { return block_count_; }
+    std::uint16_t checksum_total() const { return checksum_total_; }
+    std::uint16_t context_word() const { return context_word_; }
+    PortObject* port() const { return port_; }
+    std::FILE* image_file() const { return image_file_; }
+
+private:
+    void end_run();
+    int search_and_configure();
+    int validate_with_prompt();
+    int erase_step();
+    int program_step();
+    int restore_step();
+    int completion_step();
+
+    DownloadHost& host_;
+    Clock& clock_;
+    PortFactory factory_;
+    std::vector<PortTableEntry> port_table_;
+    std::string modem_map_path_;
+
+    // Run state.
+    unsigned timer_id_;
+    int state_ = 0;
+    int block_count_ = 0;
+    std::uint16_t checksum_total_ = 0;
+    std::uint8_t device_info_[8] = {};
+    std::uint16_t context_word_ = 0;
+    std::FILE* image_file_ = nullptr;
+    PortObject* port_ = nullptr;
+    std::uint8_t record_[IMAGE_RECORD_SIZE] = {};
+};

@@ -1,0 +1,102 @@
+#include "port/port_transfer.h"
+
+#include <cstring>
+
+#include "port/clock.h"
+
+namespace {
+
+PendingMessageDispatcher pending_message_dispatcher = nullptr;
+
+bool elapsed_at_least(std::uint32_t start, int milliseconds) {
+    return elapsed_ms(start, port_clock().tick_ms()) >= static_cast<std::uint32_t>(milliseconds);
+}
+
+}  // namespace
+
+PortIdleHook port_idle_hook = dispatch_pending_messages;
+
+PortStatus port_write_string(PortObject* port, const char* text, int terminator) {
+    port->count = 0;
+    if (terminator < PORT_TERM_CRLF || terminator > 255) {
+        port->status = PORT_E_BAD_ARG;
+        return PORT_E_BAD_ARG;
+    }
+    port->write_block(port, text, static_cast<unsigned>(std::strlen(text)));
+    if (port->status < 0) {
+        return port->status;
+    }
+    if (terminator == PORT_TERM_CRLF) {
+        port->write_char(port, 13);
+        port->write_char(port, 10);
+    } else if (terminator != PORT_TERM_NONE) {
+        port->write_char(port, terminator);
+    }
+    return port->status;
+}
+
+PortStatus port_drain_input(PortObject* port) {
+    unsigned char scratch[64];
+    do {
+        PortStatus result = port->read_block(port, scratch, sizeof scratch);
+        if (result < 0 && result != PORT_E_TIMEOUT) {
+            return result;
+        }
+    } while (port->count != 0);
+    return PORT_OK;
+}
+
+PortStatus port_read_exact(PortObject* port, void* buffer, unsigned n, int timeout_ms) {
+    auto* next_free = static_cast<unsigned char*>(buffer);
+    unsigned total = 0;
+    unsigned missing = n;
+    port->count = 0;
+    const std::uint32_t start = port_clock().tick_ms();
+    for (;;) {
+        if (port->rx_count(port) != 0) {
+            port->read_block(port, next_free, missing);
+            // A misbehaving driver must never make us write past the caller's buffer.
+            unsigned moved = port->count <= missing ? port->count : missing;
+            total += moved;
+            next_free += moved;
+            missing -= moved;
+            port->count = total;
+            if (missing == 0) {
+                return PORT_OK;
+            }
+            if (port->status < 0) {
+                return port->status;
+            }
+            continue;
+        }
+        if (timeout_ms != PORT_WAIT_FOREVER && elapsed_at_least(start, timeout_ms)) {
+            return PORT_E_TIMEOUT;
+        }
+        int hook_result = port_idle_hook(port);
+        if (hook_result < 0) {
+            return hook_result;
+        }
+    }
+}
+
+PortStatus port_wait(PortObject* port, int milliseconds) {
+    const std::uint32_t start = port_clock().tick_ms();
+    while (milliseconds > 0 && !elapsed_at_least(start, milliseconds)) {
+        int hook_result = port_idle_hook(port);
+        if (hook_result < 0) {
+            return hook_result;
+        }
+    }
+    return PORT_OK;
+}
+
+int dispatch_pending_messages(PortObject*) {
+    if (pending_message_dispatcher != nullptr) {
+        pending_message_dispatcher();
+    }
+    return 0;
+}
+
+void set_pending_message_dispatcher(PendingMessageDispatcher dispatcher) {
+    pending_message_dispatcher = dispatcher;
+}
