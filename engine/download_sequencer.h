@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "engine/download_host.h"
+#include "engine/download_image.h"
 #include "port/clock.h"
 #include "port/port_object.h"
 
 // How the sequencer opens ports and changes their speed; tests put a fake modem here.
 struct PortFactory {
-    std::function<PortObject*(int index, int baud, char parity, int data_bits, int stop_bits)>
-        open;
+    std::function<PortObject*(int index, int baud, char parity, int data_bits, int stop_bits)> open;
     std::function<PortStatus(PortObject* port, int baud)> set_baud_rate;
 };
 // open_windows_port and set_baud_rate of the serial driver.
@@ -27,14 +27,12 @@ struct PortTableEntry {
 // COM3, COM4, COM2, COM1, COM5..COM9.
 const std::vector<PortTableEntry>& default_port_table();
 
-inline constexpr int IMAGE_RECORD_SIZE = 1028;
-inline constexpr int IMAGE_RECORD_COUNT = 224;
 inline constexpr unsigned SEQUENCER_TIMER_PERIOD_MS = 25;
 
 // One whole download run as a state machine, one step per timer tick. Holds the run state;
 // each host (window or console) owns one and forwards its timer ticks to OnTimer.
 class DownloadSequencer {
-public:
+  public:
     DownloadSequencer(DownloadHost& host, Clock& clock, unsigned timer_id,
                       PortFactory factory = serial_port_factory());
     ~DownloadSequencer();
@@ -68,14 +66,18 @@ public:
     PortObject* port() const { return port_; }
     std::FILE* image_file() const { return image_file_; }
 
-private:
+  private:
+    int perform_step();
     void end_run();
     int search_and_configure();
+    int configure_on_port();
     int validate_with_prompt();
     int erase_step();
     int program_step();
     int restore_step();
     int completion_step();
+    void close_port();
+    void close_image_file();
 
     DownloadHost& host_;
     Clock& clock_;

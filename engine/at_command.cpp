@@ -1,0 +1,72 @@
+#include "engine/at_command.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "port/port_transfer.h"
+
+namespace {
+
+constexpr std::size_t AT_TEXT_MAX = AT_BUFFER_SIZE - 1;
+
+// Copies at most max characters of text and a terminating zero.
+void copy_text(char* destination, const char* text, std::size_t max) {
+    std::size_t length = 0;
+    while (length < max && text[length] != '\0') {
+        ++length;
+    }
+    std::memcpy(destination, text, length);
+    destination[length] = '\0';
+}
+
+// Received text, NUL-terminated, holding the newest AT_TEXT_MAX characters.
+class ReplyAccumulator {
+  public:
+    void append(char c) {
+        if (length_ == AT_TEXT_MAX) {
+            std::memmove(text_, text_ + 1, AT_TEXT_MAX - 1);
+            --length_;
+        }
+        text_[length_++] = c;
+        text_[length_] = '\0';
+    }
+    bool contains(const char* expected) const { return std::strstr(text_, expected) != nullptr; }
+    const char* text() const { return text_; }
+
+  private:
+    char text_[AT_BUFFER_SIZE] = {};
+    std::size_t length_ = 0;
+};
+
+}  // namespace
+
+int send_at_command(PortObject* port, Clock& clock, const char* command, char* reply) {
+    char command_line[AT_BUFFER_SIZE];
+    copy_text(command_line, command, AT_TEXT_MAX - 1);
+    std::strcat(command_line, "\r");
+
+    char expected[AT_BUFFER_SIZE];
+    copy_text(expected, reply != nullptr ? reply : "OK", AT_TEXT_MAX);
+
+    port->clear_tx(port);
+    port_drain_input(port);
+    port_write_string(port, command_line, PORT_TERM_NONE);
+
+    const std::uint32_t start = clock.tick_ms();
+    ReplyAccumulator accumulator;
+    for (;;) {
+        int received = port->read_char(port);
+        if (received > 0) {
+            accumulator.append(static_cast<char>(received));
+            if (accumulator.contains(expected)) {
+                if (reply != nullptr) {
+                    copy_text(reply, accumulator.text(), AT_TEXT_MAX);
+                }
+                return 0;
+            }
+        }
+        if (elapsed_ms(start, clock.tick_ms()) >= AT_REPLY_TIMEOUT_MS) {
+            return -1;
+        }
+    }
+}

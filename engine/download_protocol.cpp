@@ -1,0 +1,64 @@
+#include "engine/download_protocol.h"
+
+#include <cstring>
+
+#include "engine/block_checksum.h"
+#include "port/port_transfer.h"
+
+namespace {
+
+bool command_reply_ok(const std::uint8_t* reply) {
+    return check_field_matches(reply, COMMAND_REPLY_SIZE - 2);
+}
+
+// One request, its reply and the check of that reply, tried EXCHANGE_ATTEMPTS times.
+// Input that arrived before the request (a late reply to an earlier attempt, say) is
+// thrown away first so it is never taken for this request's reply.
+template <typename ReplyCheck>
+int exchange(PortObject* port, const std::uint8_t* request, std::size_t request_size,
+             std::uint8_t* reply, std::size_t reply_size, int timeout_ms, ReplyCheck reply_ok) {
+    for (int attempt = 0; attempt < EXCHANGE_ATTEMPTS; ++attempt) {
+        port->clear_tx(port);
+        port_drain_input(port);
+        if (port->write_block(port, request, static_cast<unsigned>(request_size)) != PORT_OK) {
+            continue;
+        }
+        if (port_read_exact(port, reply, static_cast<unsigned>(reply_size), timeout_ms) !=
+            PORT_OK) {
+            continue;
+        }
+        if (reply_ok(reply)) {
+            return 0;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int exchange_command(PortObject* port, std::uint16_t code, std::uint16_t context_word,
+                     std::uint8_t* reply) {
+    std::uint8_t packet[COMMAND_PACKET_SIZE];
+    write_le16(packet, code);
+    write_le16(packet + 2, context_word);
+    write_le16(packet + 4, block_checksum(packet, 4));
+    return exchange(port, packet, sizeof packet, reply, COMMAND_REPLY_SIZE,
+                    COMMAND_REPLY_TIMEOUT_MS, command_reply_ok);
+}
+
+int erase_memory(PortObject* port, const std::uint8_t* device_info, std::uint8_t* reply) {
+    std::uint8_t packet[ERASE_PACKET_SIZE];
+    write_le16(packet, CMD_ERASE);
+    std::memcpy(packet + 2, device_info, DEVICE_INFO_SIZE);
+    write_le16(packet + 10, block_checksum(packet, 10));
+    return exchange(port, packet, sizeof packet, reply, COMMAND_REPLY_SIZE, ERASE_REPLY_TIMEOUT_MS,
+                    command_reply_ok);
+}
+
+int program_block(PortObject* port, const std::uint8_t* record, std::uint8_t* reply) {
+    auto acknowledges_record = [record](const std::uint8_t* ack) {
+        return check_field_matches(ack, 2) && read_le16(ack) == read_le16(record);
+    };
+    return exchange(port, record, PROGRAM_PACKET_SIZE, reply, BLOCK_ACK_SIZE, BLOCK_ACK_TIMEOUT_MS,
+                    acknowledges_record);
+}
