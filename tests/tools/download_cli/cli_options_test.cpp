@@ -1,0 +1,63 @@
+#include "tools/download_cli/cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::optional<CliOptions> parse(std::vector<std::string> arguments, int& exit_code) {
+    arguments.insert(arguments.begin(), "korvan-download-cli");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    return parse_cli_options(static_cast<int>(argv.size()), argv.data(), exit_code);
+}
+
+TEST(CliOptions, NoArgumentsSearchEveryPortWithoutPresetImage) {
+    int exit_code = -1;
+    const auto options = parse({}, exit_code);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->port_device, "");
+    EXPECT_EQ(options->image_path, "");
+}
+
+TEST(CliOptions, PortAndImageAreTaken) {
+    int exit_code = -1;
+    const auto options = parse({"--port", "/dev/pts/7", "--image=fw v2.dl"}, exit_code);
+    ASSERT_TRUE(options);
+    EXPECT_EQ(options->port_device, "/dev/pts/7");
+    EXPECT_EQ(options->image_path, "fw v2.dl");
+}
+
+TEST(CliOptions, VersionAndHelpExitWithZero) {
+    int exit_code = -1;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(parse({"--version"}, exit_code));
+    const std::string version = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_EQ(version.rfind("korvan-download-cli ", 0), 0u) << version;
+
+    exit_code = -1;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(parse({"--help"}, exit_code));
+    const std::string help = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_NE(help.find("--port"), std::string::npos);
+    EXPECT_NE(help.find("--image"), std::string::npos);
+}
+
+TEST(CliOptions, UsageErrorsHaveTheirOwnExitStatus) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--baud", "9600"}, {"--port"}, {"extra"}}) {
+        int exit_code = -1;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(parse(arguments, exit_code));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(exit_code, EXIT_USAGE_ERROR);
+    }
+}
+
+}  // namespace

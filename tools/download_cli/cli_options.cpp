@@ -1,0 +1,34 @@
+#include "tools/download_cli/cli_options.h"
+
+#include <CLI/CLI.hpp>
+
+#ifndef KORVAN_VERSION
+#define KORVAN_VERSION "0.0.0"
+#endif
+
+std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code) {
+    CliOptions options;
+    CLI::App app{
+        "Writes a firmware image into a modem on a serial port. Searches COM3, COM4, COM2, "
+        "COM1, COM5..COM9 at 115200 and 57600 baud, picks the image from ./modems.cfg or asks "
+        "for it on standard input, and reports every step on standard output.\n"
+        "Exit status: 0 download complete, 1 download failed, 2 download file prompt "
+        "cancelled (end of input), 64 usage error.",
+        "korvan-download-cli"};
+    app.add_option("--port", options.port_device,
+                   "Search only this serial device (both speeds) instead of COM1..COM9")
+        ->type_name("DEVICE");
+    app.add_option("--image", options.image_path,
+                   "Download image to write; takes the place of ./modems.cfg and is still "
+                   "validated (an invalid image leads to the download file prompt)")
+        ->type_name("FILE");
+    app.set_version_flag("--version", std::string("korvan-download-cli ") + KORVAN_VERSION);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help and version exit with 0; a usage error must not look like a download outcome.
+        exit_code = app.exit(error) == 0 ? 0 : EXIT_USAGE_ERROR;
+        return std::nullopt;
+    }
+    return options;
+}

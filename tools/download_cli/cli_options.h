@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Exit status after a command line that cannot be parsed (as sysexits' EX_USAGE).
+inline constexpr int EXIT_USAGE_ERROR = 64;
+
+// What the command line asks for beyond the plain run.
+struct CliOptions {
+    std::string port_device;  // empty: search every COM port
+    std::string image_path;   // empty: modems.cfg or the download file prompt decide
+};
+
+// Parses the command line. Returns the options, or nothing when the program is to exit at
+// once (help, version or a usage error) with exit_code set and the text already printed.
+std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code);

@@ -1,0 +1,31 @@
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "tools/download_cli/console_platform.h"
+
+bool stdout_is_terminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
+bool stdin_is_terminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
+
+void wait_briefly_for_input() {
+    // Nothing to watch: standard input may sit at end of file (always readable), and the
+    // port's descriptor is private to the serial layer. A plain 1 ms poll bounds the wait.
+    poll(nullptr, 0, 1);
+}
+
+bool map_com1_to_device(const std::string& device, std::string& error) {
+    // The POSIX serial layer opens COMn as the path in KORVAN_COM<n>.
+    if (setenv("KORVAN_COM1", device.c_str(), 1) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}

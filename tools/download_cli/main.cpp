@@ -1,0 +1,68 @@
+// korvan-download-cli: the download engine hosted in a terminal. Runs one download and exits
+// with 0 (complete), 1 (failed) or 2 (download file prompt cancelled).
+#include <chrono>
+#include <iostream>
+#include <random>
+
+#include "engine/download_path.h"
+#include "engine/download_sequencer.h"
+#include "port/clock.h"
+#include "port/port_transfer.h"
+#include "tools/download_cli/cli_options.h"
+#include "tools/download_cli/console_host.h"
+#include "tools/download_cli/console_platform.h"
+#include "tools/download_cli/console_timer.h"
+
+namespace {
+
+// Like the window, a fresh timer identifier for every run.
+unsigned draw_timer_id() {
+    std::minstd_rand generator(
+        static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
+    return static_cast<unsigned>(generator());
+}
+
+int run_download(const CliOptions& options) {
+    Clock& clock = port_clock();
+    ConsoleTimer timer;
+    ConsoleHost host(std::cout, std::cin, ConsoleKind{stdout_is_terminal(), stdin_is_terminal()},
+                     timer, clock);
+    DownloadSequencer sequencer(host, clock, draw_timer_id());
+    host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
+    set_pending_message_dispatcher(wait_briefly_for_input);
+
+    if (!options.port_device.empty()) {
+        std::string error;
+        if (!map_com1_to_device(options.port_device, error)) {
+            std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
+                      << '\n';
+            return EXIT_DOWNLOAD_FAILED;
+        }
+        sequencer.set_port_table({{0, "COM1"}});
+    }
+
+    sequencer.begin_run();  // clears the current download path
+    if (!options.image_path.empty()) {
+        // The image named on the command line wins over any modems.cfg entry.
+        sequencer.set_modem_map_path("");
+        set_current_download_path(options.image_path.c_str());
+    }
+
+    run_timer_loop(
+        timer, clock, [&host] { return !host.window_ended(); },
+        [&sequencer](unsigned timer_id) { sequencer.OnTimer(timer_id); });
+
+    set_pending_message_dispatcher(nullptr);
+    return host.exit_code();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int exit_code = 0;
+    const std::optional<CliOptions> options = parse_cli_options(argc, argv, exit_code);
+    if (!options) {
+        return exit_code;
+    }
+    return run_download(*options);
+}
