@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+
+#include "engine/download_host.h"
+#include "engine/download_sequencer.h"
+#include "ui/win32/modal_dialog.h"
+
+// The progress window: status line, progress bar and Exit. A run begins as the window opens;
+// each tick of the window's 25 ms timer is one step of the download sequencer, and the
+// engine reports through the DownloadHost operations carried out on the controls here.
+class CDownloadDlg : public ModalDialog, public DownloadHost {
+  public:
+    explicit CDownloadDlg(HWND parent = nullptr);
+
+    const DownloadSequencer& sequencer() const { return sequencer_; }
+
+    // DownloadHost.
+    void show_status(const char* text) override;
+    void show_status_and_wait(const char* text, std::uint32_t ms) override;
+    void report_outcome(const char* text) override;
+    void show_progress(bool visible) override;
+    void set_progress(int position) override;
+    void enable_close() override;
+    void end_window(int code) override;
+    int prompt_download_file() override;
+    void start_timer(unsigned timer_id, unsigned period_ms) override;
+    void stop_timer(unsigned timer_id) override;
+
+  protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR* result) override;
+
+  private:
+    bool run_in_progress() const { return sequencer_.state() != 0; }
+    void paint_minimised();
+
+    HICON icon_;
+    DownloadSequencer sequencer_;
+    HWND status_line_ = nullptr;
+    HWND progress_bar_ = nullptr;
+};
