@@ -1,0 +1,207 @@
+#include "tools/modem_sim/modem_session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "engine/block_checksum.h"
+
+namespace {
+
+std::string hex16(std::uint16_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04x", value);
+    return text;
+}
+
+void append_check_field(std::vector<std::uint8_t>& bytes) {
+    std::uint16_t check = block_checksum(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<std::uint8_t>(check & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(check >> 8));
+}
+
+void break_check_field(std::vector<std::uint8_t>& bytes) {
+    bytes[bytes.size() - 2] ^= 0xFF;
+}
+
+}  // namespace
+
+ModemSession::ModemSession(ModemSettings settings, EventLog& log, std::string flash_out_path)
+    : settings_(std::move(settings)),
+      log_(log),
+      flash_out_path_(std::move(flash_out_path)),
+      packets_(settings_.packet_idle),
+      download_mode_(settings_.faults.ignore_at) {}
+
+void ModemSession::receive(const std::uint8_t* bytes, std::size_t count, SimTime now) {
+    for (std::size_t i = 0; i < count && !hung_up_; ++i) {
+        if (!download_mode_) {
+            receive_text(bytes[i], now);
+        } else if (auto frame = packets_.push(bytes[i], now)) {
+            handle_frame(*frame, now);
+        }
+    }
+}
+
+void ModemSession::expire(SimTime now) {
+    if (download_mode_ && !hung_up_) {
+        if (auto frame = packets_.expire(now)) {
+            handle_frame(*frame, now);
+        }
+    }
+}
+
+std::optional<SimTime> ModemSession::deadline() const {
+    return download_mode_ ? packets_.deadline() : std::nullopt;
+}
+
+void ModemSession::write_flash_if_changed() {
+    if (flash_out_path_.empty() || flash_written_) {
+        return;
+    }
+    if (!flash_.write_to(flash_out_path_)) {
+        log_.write("flash-out not written: " + flash_out_path_);
+        return;
+    }
+    flash_written_ = true;
+    log_.write("flash written, records " + std::to_string(flash_.record_count()));
+}
+
+void ModemSession::receive_text(std::uint8_t byte, SimTime now) {
+    if (auto command = text_lines_.push(byte)) {
+        answer_command(*command, now);
+    }
+}
+
+void ModemSession::answer_command(const std::string& command, SimTime now) {
+    log_.write("AT " + command);
+    AtResponse response = answer_at_command(command, settings_.model);
+    std::string text = settings_.faults.noisy_at ? add_line_noise(response.text) : response.text;
+    send(std::vector<std::uint8_t>(text.begin(), text.end()), now);
+    if (response.action == AtAction::enter_download_mode) {
+        enter_download_mode();
+    }
+}
+
+void ModemSession::enter_download_mode() {
+    download_mode_ = true;
+    packets_.reset();
+    log_.write("download mode");
+}
+
+void ModemSession::handle_frame(const Frame& frame, SimTime now) {
+    switch (frame.kind) {
+        case FrameKind::configure:
+            handle_configure(now);
+            break;
+        case FrameKind::erase:
+            handle_erase(frame, now);
+            break;
+        case FrameKind::restore:
+            handle_restore(frame, now);
+            break;
+        case FrameKind::record:
+            handle_record(frame, now);
+            break;
+        case FrameKind::bad_record:
+            log_.write("bad record check, tag " + hex16(read_le16(frame.bytes.data())));
+            break;
+        case FrameKind::dropped:
+            log_.write("dropped " + std::to_string(frame.bytes.size()) + " bytes");
+            break;
+    }
+}
+
+std::vector<std::uint8_t> ModemSession::command_reply(std::uint16_t code) const {
+    std::vector<std::uint8_t> reply(14, 0);
+    write_le16(reply.data(), code);
+    std::copy(settings_.device_info.begin(), settings_.device_info.end(), reply.begin() + 2);
+    write_le16(reply.data() + 12, settings_.context_word);
+    append_check_field(reply);
+    return reply;
+}
+
+void ModemSession::handle_configure(SimTime now) {
+    ++configure_count_;
+    log_.write("configure");
+    std::vector<std::uint8_t> reply = command_reply(packet_code::configure);
+    if (settings_.faults.corrupt_configure.count(configure_count_) != 0) {
+        break_check_field(reply);
+        log_.write("configure reply corrupted");
+    }
+    send(std::move(reply), now);
+}
+
+void ModemSession::handle_erase(const Frame& frame, SimTime now) {
+    log_.write("erase");
+    if (!std::equal(settings_.device_info.begin(), settings_.device_info.end(),
+                    frame.bytes.begin() + 2)) {
+        log_.write("erase refused: foreign device info");
+        return;
+    }
+    flash_.erase();
+    flash_written_ = false;
+    last_record_.clear();
+    last_record_acknowledged_ = true;
+    if (settings_.faults.no_erase_confirm) {
+        return;
+    }
+    send(command_reply(packet_code::erase), now + settings_.erase_time);
+}
+
+void ModemSession::handle_record(const Frame& frame, SimTime now) {
+    std::uint16_t tag = read_le16(frame.bytes.data());
+    bool resent = !last_record_acknowledged_ && frame.bytes == last_record_;
+    std::size_t number = resent ? last_record_number_ : flash_.record_count() + 1;
+    log_.write("record " + std::to_string(number) + " tag " + hex16(tag));
+    const ModemFaults& faults = settings_.faults;
+    if (number == faults.hangup_record) {
+        log_.write("hangup at record " + std::to_string(number));
+        hung_up_ = true;
+        return;
+    }
+    flash_.program(number, frame.bytes.data());
+    flash_written_ = false;
+
+    std::vector<std::uint8_t> ack(2);
+    write_le16(ack.data(),
+               number == faults.wrong_tag_record ? static_cast<std::uint16_t>(tag + 1) : tag);
+    append_check_field(ack);
+    if (number == faults.bad_ack_check_record) {
+        break_check_field(ack);
+    }
+    last_record_ = frame.bytes;
+    last_record_number_ = number;
+    last_record_acknowledged_ =
+        number != faults.wrong_tag_record && number != faults.bad_ack_check_record;
+    send(std::move(ack), now);
+}
+
+void ModemSession::handle_restore(const Frame& frame, SimTime now) {
+    log_.write("restore");
+    std::uint16_t context = read_le16(frame.bytes.data() + 2);
+    if (context != settings_.context_word) {
+        log_.write("restore refused: context " + hex16(context));
+        return;
+    }
+    write_flash_if_changed();
+    if (settings_.faults.no_restore_confirm) {
+        return;
+    }
+    send(command_reply(packet_code::restore), now);
+    download_mode_ = false;
+    log_.write("text mode");
+}
+
+void ModemSession::send(std::vector<std::uint8_t> bytes, SimTime not_before) {
+    if (settings_.faults.silent) {
+        return;
+    }
+    if (settings_.faults.extra_bytes) {
+        bytes.insert(bytes.end(), {0xA5, 0x00, 0x5A});
+    }
+    // Replies leave in the order they were made, even behind a slow erase.
+    if (!outbox_.empty()) {
+        not_before = std::max(not_before, outbox_.back().not_before);
+    }
+    outbox_.push_back({std::move(bytes), not_before});
+}
