@@ -1,0 +1,168 @@
+#include "ui/wx/download_dlg.h"
+
+#include <wx/utils.h>
+
+#include "ui/wx/app_icon.h"
+#include "ui/wx/control_ids.h"
+#include "ui/wx/download_file_dlg.h"
+#include "ui/wx/timer_id.h"
+#include "ui/wx/wx_text.h"
+
+namespace {
+
+constexpr long PROGRESS_WINDOW_STYLE =
+    wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX | wxDIALOG_NO_PARENT;
+
+}  // namespace
+
+CDownloadDlg::CDownloadDlg()
+    : wxDialog(nullptr, PROGRESS_WINDOW_ID, "Korvan Download Utility", wxDefaultPosition,
+               wxDefaultSize, PROGRESS_WINDOW_STYLE),
+      clock_(port_clock()),
+      timer_(this, static_cast<int>(draw_timer_id())),
+      sequencer_(*this, clock_, static_cast<unsigned>(timer_.GetId()), serial_port_factory()) {
+    create_controls();
+    SetClientSize(wxDLG_UNIT(this, wxSize(187, 61)));
+    Centre(wxBOTH);
+    // Escape is handled by OnCharHook, which knows whether a run is in progress.
+    SetEscapeId(wxID_NONE);
+
+    Bind(wxEVT_INIT_DIALOG, &CDownloadDlg::OnInitDialog, this);
+    Bind(wxEVT_TIMER, &CDownloadDlg::OnTimer, this);
+    Bind(wxEVT_BUTTON, &CDownloadDlg::OnExit, this, EXIT_BUTTON_ID);
+    Bind(wxEVT_CLOSE_WINDOW, &CDownloadDlg::OnClose, this);
+    Bind(wxEVT_CHAR_HOOK, &CDownloadDlg::OnCharHook, this);
+    Bind(wxEVT_HELP, &CDownloadDlg::OnHelp, this);
+}
+
+CDownloadDlg::~CDownloadDlg() {
+    timer_.Stop();
+}
+
+void CDownloadDlg::create_controls() {
+    status_line_ = new wxStaticText(this, STATUS_LINE_ID, " ", wxDLG_UNIT(this, wxPoint(7, 10)),
+                                    wxDLG_UNIT(this, wxSize(172, 8)),
+                                    wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    progress_bar_ =
+        new wxGauge(this, PROGRESS_BAR_ID, PROGRESS_RANGE, wxDLG_UNIT(this, wxPoint(7, 23)),
+                    wxDLG_UNIT(this, wxSize(172, 11)), wxGA_HORIZONTAL | wxGA_SMOOTH);
+    progress_bar_->Hide();
+    auto* exit = new wxButton(this, EXIT_BUTTON_ID, "Exit", wxDLG_UNIT(this, wxPoint(70, 40)),
+                              wxDLG_UNIT(this, wxSize(50, 14)));
+    exit->SetDefault();
+    exit->Disable();
+}
+
+void CDownloadDlg::OnInitDialog(wxInitDialogEvent&) {
+    SetIcon(make_app_icon());
+    // Only a hint to the window manager: OnClose refuses the close itself.
+    EnableCloseButton(false);
+    status_line_->SetLabelText(" ");
+    progress_bar_->Hide();
+    progress_bar_->SetRange(PROGRESS_RANGE);
+    progress_bar_->SetValue(0);
+    sequencer_.begin_run();
+}
+
+void CDownloadDlg::OnTimer(wxTimerEvent&) {
+    // The timer is stopped during a step; this only guards against a stray tick.
+    if (in_step_ || end_requested_) {
+        return;
+    }
+    in_step_ = true;
+    sequencer_.OnTimer(static_cast<unsigned>(timer_.GetId()));
+    in_step_ = false;
+    if (end_requested_) {
+        end_with(end_code_);
+    }
+}
+
+void CDownloadDlg::end_with(int code) {
+    timer_.Stop();
+    if (IsModal()) {
+        EndModal(code);
+    }
+}
+
+void CDownloadDlg::OnExit(wxCommandEvent&) {
+    end_with(DIALOG_RESULT_CANCEL);
+}
+
+// Closing in the middle of a run would stop a half-written flash and could leave the modem
+// without firmware, so close requests are refused until the run has ended.
+void CDownloadDlg::OnClose(wxCloseEvent& event) {
+    if (run_in_progress() && event.CanVeto()) {
+        event.Veto();
+        return;
+    }
+    end_with(DIALOG_RESULT_CANCEL);
+}
+
+void CDownloadDlg::OnCharHook(wxKeyEvent& event) {
+    if (event.GetKeyCode() != WXK_ESCAPE) {
+        event.Skip();
+        return;
+    }
+    if (!run_in_progress()) {
+        end_with(DIALOG_RESULT_CANCEL);
+    }
+}
+
+// No help file belongs to the program.
+void CDownloadDlg::OnHelp(wxHelpEvent&) {}
+
+void CDownloadDlg::show_status(const char* text) {
+    status_line_->SetLabelText(to_wx_text(text));
+    status_line_->Update();
+}
+
+void CDownloadDlg::show_status_and_wait(const char* text, std::uint32_t ms) {
+    show_status(text);
+    if (ms != 0) {
+        clock_.sleep_ms(ms);
+    }
+}
+
+void CDownloadDlg::report_outcome(const char* text) {
+    show_status(text);
+    wxBell();
+    wxWindow* exit = FindWindow(EXIT_BUTTON_ID);
+    exit->Enable();
+    // The only control that takes the keyboard: with it focused, Enter and Escape reach us.
+    exit->SetFocus();
+}
+
+void CDownloadDlg::show_progress(bool visible) {
+    progress_bar_->Show(visible);
+}
+
+void CDownloadDlg::set_progress(int position) {
+    progress_bar_->SetValue(position);
+}
+
+void CDownloadDlg::enable_close() {
+    EnableCloseButton(true);
+}
+
+void CDownloadDlg::end_window(int code) {
+    end_code_ = code;
+    if (in_step_) {
+        end_requested_ = true;
+    } else {
+        end_with(code);
+    }
+}
+
+int CDownloadDlg::prompt_download_file() {
+    CDownloadFileDlg prompt(this);
+    return prompt.ShowModal() == DIALOG_RESULT_OK ? DIALOG_RESULT_OK : DIALOG_RESULT_CANCEL;
+}
+
+void CDownloadDlg::start_timer(unsigned timer_id, unsigned period_ms) {
+    timer_.SetOwner(this, static_cast<int>(timer_id));
+    timer_.Start(static_cast<int>(period_ms), wxTIMER_CONTINUOUS);
+}
+
+void CDownloadDlg::stop_timer(unsigned) {
+    timer_.Stop();
+}
