@@ -1,0 +1,562 @@
+// The serial-device layer on termios and ioctl. COM ports are named by environment
+// variables (KORVAN_COM1..), reads and writes never block, and failures are reported with
+// the Win32 error numbers the driver understands.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "port/posix_custom_baud.h"
+#include "port/serial_device.h"
+#include "port/serial_device_posix.h"
+
+namespace {
+
+constexpr std::int32_t SERIAL_ERROR_GEN_FAILURE = 31;
+constexpr std::int32_t SERIAL_ERROR_INVALID_PARAMETER = 87;
+constexpr std::uint32_t HIGHEST_RATE = 4000000;
+
+std::int32_t last_error = 0;
+
+struct PosixSerialDevice {
+    int fd;
+    SerialSettings settings;  // the settings last written (or found at open)
+    serial_icounter_struct icount_baseline;
+    bool has_icounts;
+    std::uint32_t event_mask;
+    SerialTimeouts timeouts;
+};
+
+// What a read or write left in the port's I/O block for serial_finish_io.
+struct IoOutcome {
+    bool succeeded;
+    std::uint32_t transferred;
+    std::int32_t error;
+};
+static_assert(sizeof(IoOutcome) <= sizeof(SerialIoBlock::storage));
+
+PosixSerialDevice& device_of(SerialHandle handle) {
+    return *static_cast<PosixSerialDevice*>(handle);
+}
+
+bool fail(std::int32_t error) {
+    last_error = error;
+    return false;
+}
+
+bool fail_with_errno() {
+    return fail(serial_error_from_errno(errno));
+}
+
+void record_outcome(SerialIoBlock* io, const IoOutcome& outcome) {
+    std::memcpy(io->storage, &outcome, sizeof outcome);
+}
+
+// --- speeds ---------------------------------------------------------------------------
+
+struct StandardRate {
+    std::uint32_t rate;
+    speed_t code;
+};
+
+constexpr StandardRate standard_rates[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+    {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool standard_speed(std::uint32_t rate, speed_t* code) {
+    for (const StandardRate& entry : standard_rates) {
+        if (entry.rate == rate) {
+            *code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The two rate codes stand for 128000 and 256000; any other value is a plain rate.
+std::uint32_t line_rate(std::uint32_t baud_rate) {
+    switch (baud_rate) {
+        case SERIAL_RATE_CODE_128000:
+            return 128000;
+        case SERIAL_RATE_CODE_256000:
+            return 256000;
+        default:
+            return baud_rate;
+    }
+}
+
+bool apply_line_rate(int fd, termios& attributes, std::uint32_t rate) {
+    speed_t code = 0;
+    if (standard_speed(rate, &code)) {
+        attributes.c_cflag &= ~CIBAUD;  // input speed follows the output speed
+        cfsetispeed(&attributes, code);
+        cfsetospeed(&attributes, code);
+        if (tcsetattr(fd, TCSANOW, &attributes) != 0) {
+            return errno == EINVAL ? fail(SERIAL_IE_BAUDRATE) : fail_with_errno();
+        }
+        return true;
+    }
+    if (tcsetattr(fd, TCSANOW, &attributes) != 0) {
+        return fail_with_errno();
+    }
+    if (!set_custom_line_rate(fd, rate)) {
+        return errno == EINVAL ? fail(SERIAL_IE_BAUDRATE) : fail_with_errno();
+    }
+    return true;
+}
+
+// --- settings record <-> termios ------------------------------------------------------
+
+bool character_size(std::uint8_t byte_size, tcflag_t* flag) {
+    switch (byte_size) {
+        case 5:
+            *flag = CS5;
+            return true;
+        case 6:
+            *flag = CS6;
+            return true;
+        case 7:
+            *flag = CS7;
+            return true;
+        case 8:
+            *flag = CS8;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool parity_flags(std::uint8_t parity, tcflag_t* flags) {
+    switch (parity) {
+        case NOPARITY:
+            *flags = 0;
+            return true;
+        case ODDPARITY:
+            *flags = PARENB | PARODD;
+            return true;
+        case EVENPARITY:
+            *flags = PARENB;
+            return true;
+        case MARKPARITY:
+            *flags = PARENB | PARODD | CMSPAR;
+            return true;
+        case SPACEPARITY:
+            *flags = PARENB | CMSPAR;
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Raw 8-bit traffic with no flow control and reads that return what is there.
+void make_raw(termios& attributes) {
+    cfmakeraw(&attributes);
+    attributes.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
+    attributes.c_cflag &= ~CRTSCTS;
+    attributes.c_cflag |= CLOCAL | CREAD;
+    attributes.c_cc[VMIN] = 0;
+    attributes.c_cc[VTIME] = 0;
+}
+
+bool settings_to_termios(const SerialSettings& settings, termios& attributes) {
+    tcflag_t size = 0;
+    tcflag_t parity = 0;
+    if (!character_size(settings.ByteSize, &size)) {
+        return fail(SERIAL_IE_BYTESIZE);
+    }
+    if (!parity_flags(settings.Parity, &parity) || settings.StopBits > TWOSTOPBITS) {
+        return fail(SERIAL_ERROR_INVALID_PARAMETER);
+    }
+    make_raw(attributes);
+    attributes.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB);
+    attributes.c_cflag |= size | parity;
+    if (settings.StopBits != ONESTOPBIT) {
+        attributes.c_cflag |= CSTOPB;
+    }
+    if (settings.fParity != 0) {
+        attributes.c_iflag |= INPCK;
+    }
+    if (settings.fOutxCtsFlow != 0 || settings.fRtsControl == RTS_CONTROL_HANDSHAKE) {
+        attributes.c_cflag |= CRTSCTS;
+    }
+    if (settings.fOutX != 0) {
+        attributes.c_iflag |= IXON;
+    }
+    if (settings.fInX != 0) {
+        attributes.c_iflag |= IXOFF;
+    }
+    attributes.c_cc[VSTART] = static_cast<cc_t>(settings.XonChar);
+    attributes.c_cc[VSTOP] = static_cast<cc_t>(settings.XoffChar);
+    return true;
+}
+
+std::uint8_t byte_size_of(const termios& attributes) {
+    switch (attributes.c_cflag & CSIZE) {
+        case CS5:
+            return 5;
+        case CS6:
+            return 6;
+        case CS7:
+            return 7;
+        default:
+            return 8;
+    }
+}
+
+std::uint8_t parity_of(const termios& attributes) {
+    const tcflag_t flags = attributes.c_cflag;
+    if ((flags & PARENB) == 0) {
+        return NOPARITY;
+    }
+    if ((flags & CMSPAR) != 0) {
+        return (flags & PARODD) != 0 ? MARKPARITY : SPACEPARITY;
+    }
+    return (flags & PARODD) != 0 ? ODDPARITY : EVENPARITY;
+}
+
+// The settings record describing a device's termios as found at open.
+SerialSettings settings_from_termios(const termios& attributes, std::uint32_t rate) {
+    SerialSettings settings{};
+    const bool hardware_flow = (attributes.c_cflag & CRTSCTS) != 0;
+    settings.BaudRate = rate;
+    settings.fBinary = 1;
+    settings.fParity = (attributes.c_iflag & INPCK) != 0 ? 1 : 0;
+    settings.fOutxCtsFlow = hardware_flow ? 1 : 0;
+    settings.fDtrControl = DTR_CONTROL_ENABLE;  // the kernel raises DTR and RTS at open
+    settings.fRtsControl = hardware_flow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    settings.fOutX = (attributes.c_iflag & IXON) != 0 ? 1 : 0;
+    settings.fInX = (attributes.c_iflag & IXOFF) != 0 ? 1 : 0;
+    settings.ByteSize = byte_size_of(attributes);
+    settings.Parity = parity_of(attributes);
+    settings.StopBits = (attributes.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
+    settings.XonChar = static_cast<char>(attributes.c_cc[VSTART]);
+    settings.XoffChar = static_cast<char>(attributes.c_cc[VSTOP]);
+    return settings;
+}
+
+// --- modem control lines --------------------------------------------------------------
+
+// A device without modem control lines (a pseudo-terminal answers ENOTTY) has nothing to
+// raise or lower: that is not a failure.
+bool change_modem_lines(int fd, unsigned long request, int lines) {
+    if (ioctl(fd, request, &lines) == 0 || errno == ENOTTY || errno == EINVAL) {
+        return true;
+    }
+    return fail_with_errno();
+}
+
+void apply_modem_lines(int fd, const SerialSettings& settings) {
+    const bool dtr_up = settings.fDtrControl != DTR_CONTROL_DISABLE;
+    const bool rts_up = settings.fRtsControl != RTS_CONTROL_DISABLE;
+    change_modem_lines(fd, dtr_up ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
+    change_modem_lines(fd, rts_up ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+}
+
+// --- line errors and modem lines -----------------------------------------------------
+
+std::uint32_t flag_if(bool condition, std::uint32_t flag) {
+    return condition ? flag : 0;
+}
+
+// The line-error word for what the device counted since the baseline.
+std::uint32_t line_errors_between(const serial_icounter_struct& before,
+                                  const serial_icounter_struct& now) {
+    return flag_if(now.overrun != before.overrun, CE_OVERRUN) |
+           flag_if(now.buf_overrun != before.buf_overrun, CE_RXOVER) |
+           flag_if(now.parity != before.parity, CE_RXPARITY) |
+           flag_if(now.frame != before.frame, CE_FRAME) | flag_if(now.brk != before.brk, CE_BREAK);
+}
+
+// --- open and close -------------------------------------------------------------------
+
+bool lock_exclusively(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return fail(errno == EWOULDBLOCK ? SERIAL_ERROR_ACCESS_DENIED
+                                         : serial_error_from_errno(errno));
+    }
+    // Keeps out openers that do not take the lock; root is not kept out by it.
+    ioctl(fd, TIOCEXCL);
+    return true;
+}
+
+bool set_up_raw_line(PosixSerialDevice& device) {
+    termios attributes{};
+    if (tcgetattr(device.fd, &attributes) != 0) {
+        return fail(errno == ENOTTY ? SERIAL_IE_HARDWARE : serial_error_from_errno(errno));
+    }
+    make_raw(attributes);
+    if (tcsetattr(device.fd, TCSANOW, &attributes) != 0) {
+        return fail_with_errno();
+    }
+    std::uint32_t rate = 0;
+    if (!get_line_rate(device.fd, &rate)) {
+        return fail_with_errno();
+    }
+    device.settings = settings_from_termios(attributes, rate);
+    device.has_icounts = ioctl(device.fd, TIOCGICOUNT, &device.icount_baseline) == 0;
+    return true;
+}
+
+void release_device(PosixSerialDevice* device) {
+    // A pseudo-terminal keeps the exclusive flag after its last close.
+    ioctl(device->fd, TIOCNXCL);
+    close(device->fd);
+    delete device;
+}
+
+}  // namespace
+
+std::string serial_device_path(int index) {
+    const std::string number = std::to_string(index + 1);
+    if (const char* mapped = std::getenv(("KORVAN_COM" + number).c_str())) {
+        return mapped;
+    }
+    return "/dev/ttyS" + std::to_string(index);
+}
+
+std::int32_t serial_error_from_errno(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return SERIAL_ERROR_FILE_NOT_FOUND;
+        case EBUSY:
+        case EACCES:
+        case EPERM:
+        case EWOULDBLOCK:
+            return SERIAL_ERROR_ACCESS_DENIED;
+        case ENOMEM:
+            return SERIAL_IE_MEMORY;
+        case ENOTTY:
+            return SERIAL_ERROR_NOT_SUPPORTED;
+        default:
+            return SERIAL_ERROR_GEN_FAILURE;
+    }
+}
+
+void serial_set_last_error(std::int32_t error) {
+    last_error = error;
+}
+
+bool serial_host_supported() {
+    return true;
+}
+
+SerialHandle serial_open(int index) {
+    if (index < 0) {
+        fail(SERIAL_ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    auto* device = new (std::nothrow) PosixSerialDevice{};
+    if (device == nullptr) {
+        fail(SERIAL_IE_MEMORY);
+        return nullptr;
+    }
+    device->fd =
+        open(serial_device_path(index).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (device->fd < 0) {
+        fail_with_errno();
+        delete device;
+        return nullptr;
+    }
+    if (!lock_exclusively(device->fd)) {
+        // Another opener holds the line: its exclusive flag is not ours to clear.
+        close(device->fd);
+        delete device;
+        return nullptr;
+    }
+    if (!set_up_raw_line(*device)) {
+        const std::int32_t error = last_error;
+        release_device(device);
+        fail(error);
+        return nullptr;
+    }
+    return device;
+}
+
+// The kernel's queues have fixed sizes; the driver keeps its own numbers.
+bool serial_setup_queues(SerialHandle, std::uint32_t, std::uint32_t) {
+    return true;
+}
+
+// POSIX has no device event mask or read time-outs: the values are only kept.
+bool serial_get_event_mask(SerialHandle device, std::uint32_t* mask) {
+    *mask = device_of(device).event_mask;
+    return true;
+}
+
+bool serial_set_event_mask(SerialHandle device, std::uint32_t mask) {
+    device_of(device).event_mask = mask;
+    return true;
+}
+
+bool serial_get_timeouts(SerialHandle device, SerialTimeouts* timeouts) {
+    *timeouts = device_of(device).timeouts;
+    return true;
+}
+
+bool serial_set_timeouts(SerialHandle device, const SerialTimeouts& timeouts) {
+    device_of(device).timeouts = timeouts;
+    return true;
+}
+
+bool serial_get_settings(SerialHandle handle, SerialSettings* settings) {
+    PosixSerialDevice& device = device_of(handle);
+    std::uint32_t rate = 0;
+    if (!get_line_rate(device.fd, &rate)) {
+        return fail_with_errno();
+    }
+    *settings = device.settings;
+    if (rate != line_rate(device.settings.BaudRate)) {
+        settings->BaudRate = rate;
+    }
+    return true;
+}
+
+bool serial_set_settings(SerialHandle handle, const SerialSettings& settings) {
+    PosixSerialDevice& device = device_of(handle);
+    const std::uint32_t rate = line_rate(settings.BaudRate);
+    if (rate == 0 || rate > HIGHEST_RATE) {
+        return fail(SERIAL_IE_BAUDRATE);
+    }
+    termios attributes{};
+    if (tcgetattr(device.fd, &attributes) != 0) {
+        return fail_with_errno();
+    }
+    if (!settings_to_termios(settings, attributes) ||
+        !apply_line_rate(device.fd, attributes, rate)) {
+        return false;
+    }
+    apply_modem_lines(device.fd, settings);
+    device.settings = settings;
+    return true;
+}
+
+bool serial_clear_error(SerialHandle handle, std::uint32_t* errors, SerialQueueCounts* counts) {
+    PosixSerialDevice& device = device_of(handle);
+    *errors = 0;
+    *counts = SerialQueueCounts{};
+    int input = 0;
+    int output = 0;
+    if (ioctl(device.fd, FIONREAD, &input) != 0 || ioctl(device.fd, TIOCOUTQ, &output) != 0) {
+        return fail_with_errno();
+    }
+    counts->input_count = static_cast<std::uint32_t>(input);
+    counts->output_count = static_cast<std::uint32_t>(output);
+    serial_icounter_struct now{};
+    if (device.has_icounts && ioctl(device.fd, TIOCGICOUNT, &now) == 0) {
+        *errors = line_errors_between(device.icount_baseline, now);
+        device.icount_baseline = now;
+    }
+    return true;
+}
+
+bool serial_read(SerialHandle handle, void* buffer, std::uint32_t n, std::uint32_t* done,
+                 SerialIoBlock* io) {
+    *done = 0;
+    if (n == 0) {
+        record_outcome(io, {true, 0, 0});
+        return true;
+    }
+    const ssize_t got = read(device_of(handle).fd, buffer, n);
+    if (got > 0 || (got < 0 && (errno == EAGAIN || errno == EINTR))) {
+        *done = got > 0 ? static_cast<std::uint32_t>(got) : 0;
+        record_outcome(io, {true, *done, 0});
+        return true;
+    }
+    // End of file: the other end of the line is gone.
+    const std::int32_t error = got == 0 ? SERIAL_ERROR_GEN_FAILURE : serial_error_from_errno(errno);
+    record_outcome(io, {false, 0, error});
+    return fail(error);
+}
+
+bool serial_write(SerialHandle handle, const void* bytes, std::uint32_t n, std::uint32_t* done,
+                  SerialIoBlock* io) {
+    *done = 0;
+    if (n == 0) {
+        record_outcome(io, {true, 0, 0});
+        return true;
+    }
+    const ssize_t put = write(device_of(handle).fd, bytes, n);
+    if (put >= 0 || errno == EAGAIN || errno == EINTR) {
+        *done = put > 0 ? static_cast<std::uint32_t>(put) : 0;
+        record_outcome(io, {true, *done, 0});
+        return true;
+    }
+    const std::int32_t error = serial_error_from_errno(errno);
+    record_outcome(io, {false, 0, error});
+    return fail(error);
+}
+
+// Reads and writes finish at once here; this reports how the last one ended.
+bool serial_finish_io(SerialHandle, SerialIoBlock* io, std::uint32_t* transferred) {
+    IoOutcome outcome{};
+    std::memcpy(&outcome, io->storage, sizeof outcome);
+    if (!outcome.succeeded) {
+        return fail(outcome.error);
+    }
+    *transferred = outcome.transferred;
+    return true;
+}
+
+bool serial_purge_tx(SerialHandle handle) {
+    return tcflush(device_of(handle).fd, TCOFLUSH) == 0 || fail_with_errno();
+}
+
+bool serial_escape(SerialHandle handle, int function) {
+    const int fd = device_of(handle).fd;
+    switch (function) {
+        case SERIAL_CLRDTR:
+            return change_modem_lines(fd, TIOCMBIC, TIOCM_DTR);
+        case SERIAL_CLRRTS:
+            return change_modem_lines(fd, TIOCMBIC, TIOCM_RTS);
+        default:
+            return fail(SERIAL_ERROR_INVALID_PARAMETER);
+    }
+}
+
+bool serial_modem_status(SerialHandle handle, std::uint32_t* bits) {
+    int lines = 0;
+    if (ioctl(device_of(handle).fd, TIOCMGET, &lines) != 0) {
+        return fail_with_errno();
+    }
+    *bits = flag_if(lines & TIOCM_CTS, MS_CTS_ON) | flag_if(lines & TIOCM_DSR, MS_DSR_ON) |
+            flag_if(lines & TIOCM_RNG, MS_RING_ON) | flag_if(lines & TIOCM_CAR, MS_RLSD_ON);
+    return true;
+}
+
+bool serial_set_break(SerialHandle handle) {
+    return ioctl(device_of(handle).fd, TIOCSBRK) == 0 || fail_with_errno();
+}
+
+bool serial_clear_break(SerialHandle handle) {
+    return ioctl(device_of(handle).fd, TIOCCBRK) == 0 || fail_with_errno();
+}
+
+bool serial_close(SerialHandle handle) {
+    auto* device = static_cast<PosixSerialDevice*>(handle);
+    ioctl(device->fd, TIOCNXCL);
+    const bool closed = close(device->fd) == 0;
+    const int error = errno;
+    delete device;
+    return closed || fail(serial_error_from_errno(error));
+}
+
+std::int32_t serial_last_error() {
+    return last_error;
+}
