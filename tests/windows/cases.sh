@@ -1,0 +1,129 @@
+# The Wine test cases, sourced by scripts/test-windows after harness.sh. Each case runs in
+# its own folder under $work and returns non-zero with a reason on the first failed check.
+
+fail() {
+    log "  FAILED: $*"
+    return 1
+}
+
+# The image every case downloads and the checksum total the completion message must show.
+make_image() {
+    "$native_bin/korvan-image" make "$work/image.dl" >/dev/null
+    image_checksum=$("$native_bin/korvan-image" checksum "$work/image.dl")
+}
+
+case_folder() {
+    local folder="$work/$1"
+    mkdir -p "$folder"
+    cp "$work/image.dl" "$folder/image.dl"
+    echo "$folder"
+}
+
+# The console program finds the modem on COM4 (COM3, searched first, is missing), takes the
+# image from .\modems.cfg and writes every record unchanged.
+case_cli_full_run() {
+    local dir
+    dir=$(case_folder cli_full_run)
+    cp "$root/tests/windows/modems.cfg" "$dir/"
+    start_sim cli_full_run --flash-out "$dir/flash.bin" || fail "simulator did not start" ||
+        return 1
+    map_com_ports 4 "$sim_device"
+    start_wineserver
+    local status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        >cli.out 2>cli.err) || status=$?
+    stop_wineserver
+    stop_sim
+    ((status == 0)) || fail "exit status $status, expected 0" || return 1
+    local last
+    last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
+    [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
+        fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
+    cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
+        return 1
+}
+
+# With no modem on any port the console program says so and exits with 1.
+case_cli_no_modem() {
+    local dir
+    dir=$(case_folder cli_no_modem)
+    map_com_ports
+    start_wineserver
+    local status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --image image.dl >cli.out 2>cli.err) || status=$?
+    stop_wineserver
+    ((status == 1)) || fail "exit status $status, expected 1" || return 1
+    local last
+    last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
+    [[ "$last" == "Could not configure modem!" ]] ||
+        fail "last line '$last', expected 'Could not configure modem!'" || return 1
+}
+
+# The window runs a whole download. While it runs, Escape, Alt+F4 and a click on the (still
+# disabled) Exit button are all refused; once it has ended a click on Exit closes it.
+case_gui_full_run() {
+    local dir
+    dir=$(case_folder gui_full_run)
+    cp "$root/tests/windows/modems.cfg" "$dir/"
+    start_sim gui_full_run --flash-out "$dir/flash.bin" --log "$dir/sim.log" ||
+        fail "simulator did not start" || return 1
+    map_com_ports 2 "$sim_device"
+    start_wineserver
+    (cd "$dir" && exec timeout "$wine_timeout" wine "$win_bin/korvan-download.exe" \
+        >gui.out 2>gui.err) &
+    local gui_pid=$! window
+    window=$(wait_for_window "Korvan Download Utility" 30) || fail "no progress window" ||
+        return 1
+    wait_for_file_lines "$dir/sim.log" "^record " 60 40 || fail "programming did not start" ||
+        return 1
+    screenshot "$window" "$work/screenshots/progress-window-programming.png"
+    xdotool windowactivate "$window" 2>/dev/null || true
+    xdotool key --window "$window" Escape
+    xdotool key --window "$window" alt+F4
+    click_dialog_point "$window" 95 47 187 61
+    wait_for_file_lines "$dir/sim.log" "^AT ATZ" 1 40 || fail "the run did not reach the reset" ||
+        return 1
+    sleep 1.5
+    kill -0 "$gui_pid" 2>/dev/null || fail "window ended before the user left it" || return 1
+    screenshot "$window" "$work/screenshots/progress-window-complete.png"
+    click_dialog_point "$window" 95 47 187 61
+    wait_for_exit "$gui_pid" 15 || fail "a click on Exit did not end the window" || return 1
+    stop_wineserver
+    stop_sim
+    cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
+        return 1
+}
+
+# With no modems.cfg the window asks for the download file; the typed path is taken, the
+# download completes, and Return on the default button (Exit) ends the window.
+case_gui_prompt() {
+    local dir
+    dir=$(case_folder gui_prompt)
+    start_sim gui_prompt --flash-out "$dir/flash.bin" --log "$dir/sim.log" ||
+        fail "simulator did not start" || return 1
+    map_com_ports 3 "$sim_device"
+    start_wineserver
+    (cd "$dir" && exec timeout "$wine_timeout" wine "$win_bin/korvan-download.exe" \
+        >gui.out 2>gui.err) &
+    local gui_pid=$! window prompt
+    window=$(wait_for_window "Korvan Download Utility" 30) || fail "no progress window" ||
+        return 1
+    prompt=$(wait_for_window "Specify Download File" 30) || fail "no download file prompt" ||
+        return 1
+    sleep 0.5
+    screenshot "$prompt" "$work/screenshots/download-file-prompt.png"
+    xdotool windowactivate "$prompt" 2>/dev/null || true
+    xdotool type --window "$prompt" "image.dl"
+    xdotool key --window "$prompt" Return
+    wait_for_file_lines "$dir/sim.log" "^AT ATZ" 1 40 || fail "the run did not complete" ||
+        return 1
+    sleep 1.5
+    xdotool windowactivate "$window" 2>/dev/null || true
+    xdotool key --window "$window" Return
+    wait_for_exit "$gui_pid" 15 || fail "Return on Exit did not end the window" || return 1
+    stop_wineserver
+    stop_sim
+    cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
+        return 1
+}

@@ -1,0 +1,166 @@
+# Helpers for running the Windows programs under Wine against the modem simulator.
+# Sourced by scripts/test-windows; expects root (the checkout), work (this run's scratch
+# folder), native_bin (korvan-modem-sim, korvan-image) and win_bin (the .exe files).
+
+wine_timeout=90
+
+log() { echo "test-windows: $*"; }
+
+# A fresh 64-bit prefix for this run, without Mono/Gecko prompts, with real fonts and
+# unmanaged windows (there is no window manager under Xvfb).
+make_wine_prefix() {
+    export WINEPREFIX="$root/build/wineprefix" WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    rm -rf "$WINEPREFIX"
+    timeout 120 wineboot -i >"$work/wineboot.log" 2>&1
+    timeout 60 wineserver -w
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+        >>"$work/wineboot.log" 2>&1
+    timeout 60 wineserver -w
+    map_com_ports ""
+}
+
+# Points COM<port> at device and every other COM port at a path that does not exist. Wine's
+# own default maps COM1 to /dev/ttyS0, the kernel console here: it is always replaced.
+map_com_ports() {
+    local port=${1:-0} device=${2:-}
+    local n
+    for n in 1 2 3 4 5 6 7 8 9; do
+        ln -sfn "/nonexistent/korvan-com$n" "$WINEPREFIX/dosdevices/com$n"
+    done
+    if [[ -n "$device" ]]; then
+        ln -sfn "$device" "$WINEPREFIX/dosdevices/com$port"
+    fi
+}
+
+# wineserver makes the simulator's pty its controlling terminal and floods its log when the
+# pty hangs up, so it is started here with its log in a file and stopped before the simulator.
+start_wineserver() { wineserver -p 60 2>>"$work/wineserver.log"; }
+stop_wineserver() {
+    timeout 20 wineserver -k 2>/dev/null || true
+    timeout 20 wineserver -w 2>/dev/null || true
+}
+
+sim_pid=""
+# start_sim NAME [simulator options...]: starts the simulator, sets sim_device to its pty.
+start_sim() {
+    local name=$1
+    shift
+    "$native_bin/korvan-modem-sim" --erase-ms 100 "$@" >"$work/$name.sim.out" \
+        2>"$work/$name.sim.err" &
+    sim_pid=$!
+    local tries=0
+    while [[ ! -s "$work/$name.sim.out" ]] && ((tries < 100)); do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
+    sim_device=$(head -n 1 "$work/$name.sim.out")
+    [[ -c "$sim_device" ]]
+}
+
+stop_sim() {
+    if [[ -n "$sim_pid" ]]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+        sim_pid=""
+    fi
+}
+
+xvfb_pid=""
+start_xvfb() {
+    local n
+    for n in $(seq 70 99); do
+        if [[ ! -e /tmp/.X11-unix/X$n && ! -e /tmp/.X$n-lock ]]; then
+            break
+        fi
+    done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -extension GLX >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    local tries=0
+    until xdpyinfo >/dev/null 2>&1; do
+        tries=$((tries + 1))
+        if ((tries > 100)); then
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+stop_xvfb() {
+    if [[ -n "$xvfb_pid" ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+        xvfb_pid=""
+    fi
+}
+
+cleanup() {
+    stop_wineserver
+    stop_sim
+    stop_xvfb
+}
+
+# wait_for_window TITLE SECONDS: prints the X window id of the visible top-level window.
+wait_for_window() {
+    local title=$1 seconds=$2
+    local deadline=$((SECONDS + seconds)) id
+    while ((SECONDS < deadline)); do
+        id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1 || true)
+        if [[ -n "$id" ]]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
+    return 1
+}
+
+# wait_for_exit PID SECONDS: true once the process has ended.
+wait_for_exit() {
+    local pid=$1 seconds=$2
+    local deadline=$((SECONDS + seconds))
+    while ((SECONDS < deadline)); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            return 0
+        fi
+        sleep 0.2
+    done
+    return 1
+}
+
+# wait_for_file_lines FILE PATTERN COUNT SECONDS: true once FILE has COUNT lines matching.
+wait_for_file_lines() {
+    local file=$1 pattern=$2 count=$3 seconds=$4
+    local deadline=$((SECONDS + seconds))
+    while ((SECONDS < deadline)); do
+        if [[ -f "$file" ]] && (($(grep -c -- "$pattern" "$file" || true) >= count)); then
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# screenshot WINDOW FILE: the window's area of the screen (Wine draws the frame itself).
+screenshot() {
+    local window=$1 file=$2
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
+}
+
+# click_dialog_point WINDOW X_DLU Y_DLU CLIENT_WIDTH_DLU CLIENT_HEIGHT_DLU: clicks a point
+# given in dialog units, scaled to the window's client area (caption and frame measured
+# on Wine's own unmanaged frame: 3 pixels of border, 18 of caption).
+click_dialog_point() {
+    local window=$1 x_dlu=$2 y_dlu=$3 width_dlu=$4 height_dlu=$5
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    local border=3 caption=18
+    local client_width=$((WIDTH - 2 * border))
+    local client_height=$((HEIGHT - 2 * border - caption))
+    local x=$((X + border + client_width * x_dlu / width_dlu))
+    local y=$((Y + border + caption + client_height * y_dlu / height_dlu))
+    xdotool mousemove "$x" "$y" click 1
+}
