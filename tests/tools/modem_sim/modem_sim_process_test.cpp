@@ -1,0 +1,159 @@
+// The simulator binary on a real pty, driven from a raw terminal descriptor as a host would.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/tools/modem_sim/protocol_bytes.h"
+#include "tests/tools/modem_sim/sim_process.h"
+#include "tools/image_tool/image_builder.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+constexpr milliseconds kPatience{5000};
+
+class ModemSimProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("modem_sim_test_" + std::to_string(getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir);
+        log_path = (dir / "sim.log").string();
+    }
+    void TearDown() override {
+        sim.reset();
+        fs::remove_all(dir);
+    }
+
+    // Starts the simulator; the host end is opened on the path it prints first.
+    void start(std::vector<std::string> options) {
+        std::vector<std::string> args{KORVAN_MODEM_SIM, "--log", log_path};
+        args.insert(args.end(), options.begin(), options.end());
+        sim = std::make_unique<SimProcess>(args);
+        auto path = sim->read_line(kPatience);
+        ASSERT_TRUE(path) << "no device path printed";
+        line_path = *path;
+        host = std::make_unique<HostLine>(line_path);
+        ASSERT_TRUE(host->is_open()) << line_path;
+        host->set_speed(B115200);
+    }
+
+    std::string command(const std::string& text, std::size_t reply_size) {
+        host->write_text(text);
+        return text_of(host->read_bytes(reply_size, kPatience));
+    }
+    Bytes request(const Bytes& bytes, std::size_t reply_size) {
+        host->write_bytes(bytes);
+        return host->read_bytes(reply_size, kPatience);
+    }
+
+    std::string summary_after_stop() {
+        int status = sim->stop();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return sim->read_line(kPatience).value_or("");
+    }
+
+    fs::path dir;
+    std::string log_path;
+    std::string line_path;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<HostLine> host;
+};
+
+std::string summary(std::size_t records, std::uint16_t total) {
+    char text[80];
+    std::snprintf(text, sizeof text, "modem-sim: records programmed %zu, checksum total %04x",
+                  records, total);
+    return text;
+}
+
+TEST_F(ModemSimProcessTest, AnswersOnlyAtTheDefaultSpeeds) {
+    start({});
+    host->set_speed(B9600);
+    host->write_text("AT\r");
+    ASSERT_TRUE(wait_for_line_in_file(log_path, "garbled 3 bytes at 9600 baud", kPatience));
+    host->set_speed(B115200);
+    host->write_text("AT\r");
+    // Had the AT sent at 9600 been answered, its answer would come first.
+    std::string expected = "AT\r\r\nOK\r\nATZ\r\r\nOK\r\n";
+    EXPECT_EQ(command("ATZ\r", expected.size()), expected);
+    host->set_speed(B57600);
+    EXPECT_EQ(command("AT\r", 9), "AT\r\r\nOK\r\n");
+}
+
+TEST_F(ModemSimProcessTest, ModemOnlyFor57600IgnoresTheHigherSpeed) {
+    start({"--bauds", "57600", "--model", "SLOW 57K"});
+    host->write_text("ATI3\r");
+    ASSERT_TRUE(wait_for_line_in_file(log_path, "garbled 5 bytes at 115200 baud", kPatience));
+    host->set_speed(B57600);
+    host->write_text("ATI3\r");
+    std::string expected = "ATI3\r\r\nSLOW 57K\r\n\r\nOK\r\nAT\r\r\nOK\r\n";
+    EXPECT_EQ(command("AT\r", expected.size()), expected);
+}
+
+TEST_F(ModemSimProcessTest, ProgrammedRunLeavesTheImageInFlash) {
+    std::string flash_path = (dir / "flash.dl").string();
+    std::string link_path = (dir / "modem").string();
+    ImageBytes image = build_image({.seed = 42, .random_tags = true});
+    start({"--erase-ms", "5", "--flash-out", flash_path, "--link", link_path});
+    EXPECT_EQ(fs::read_symlink(link_path), line_path);
+
+    EXPECT_EQ(command("AT*D\r", 11), "AT*D\r\r\nOK\r\n");
+    Bytes configure_reply = request(command_packet(0x0100, 0), 16);
+    ASSERT_EQ(configure_reply.size(), 16u);
+    ASSERT_TRUE(check_field_matches(configure_reply.data(), 14));
+    Bytes erase_reply = request(erase_packet(configure_reply.data() + 2), 16);
+    ASSERT_EQ(erase_reply.size(), 16u);
+    for (std::size_t index = 0; index < IMAGE_GOOD_RECORDS; ++index) {
+        auto record = image.begin() + static_cast<long>(index * IMAGE_RECORD_BYTES);
+        Bytes ack = request(Bytes(record, record + IMAGE_RECORD_BYTES), 4);
+        ASSERT_EQ(ack, with_check_field({record[0], record[1]})) << "record " << index + 1;
+    }
+    Bytes restore_reply =
+        request(command_packet(0x0300, read_le16(configure_reply.data() + 12)), 16);
+    ASSERT_EQ(restore_reply.size(), 16u);
+    EXPECT_EQ(command("ATZ\r", 10), "ATZ\r\r\nOK\r\n");
+
+    EXPECT_EQ(summary_after_stop(), summary(224, image_checksum_total(image)));
+    EXPECT_EQ(read_image_file(flash_path), image);
+    EXPECT_FALSE(fs::is_symlink(link_path)) << "link removed on exit";
+}
+
+TEST_F(ModemSimProcessTest, HangupAtARecordClosesTheLineAndExits) {
+    std::string link_path = (dir / "modem").string();
+    ImageBytes image = build_image({.records = 3});
+    start({"--ignore-at", "--hangup-at", "2", "--link", link_path});
+    Bytes first(image.begin(), image.begin() + IMAGE_RECORD_BYTES);
+    ASSERT_EQ(request(first, 4).size(), 4u);
+    host->write_bytes(
+        Bytes(image.begin() + IMAGE_RECORD_BYTES, image.begin() + 2 * IMAGE_RECORD_BYTES));
+    EXPECT_TRUE(host->wait_hangup(kPatience));
+    auto status = sim->wait_exit(kPatience);
+    ASSERT_TRUE(status) << "the simulator exits by itself";
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+    EXPECT_EQ(sim->read_line(kPatience), summary(1, image_checksum_total(image, 1)));
+    EXPECT_FALSE(fs::is_symlink(link_path));
+    EXPECT_TRUE(wait_for_line_in_file(log_path, "hangup at record 2", kPatience));
+}
+
+TEST_F(ModemSimProcessTest, LineRateTakesTheTimeOfARealLine) {
+    start({"--line-rate", "2400", "--model", "PACED"});
+    std::string expected = "ATI3\r\r\nPACED\r\n\r\nOK\r\n";
+    auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(command("ATI3\r", expected.size()), expected);
+    auto taken = std::chrono::steady_clock::now() - begin;
+    // 5 bytes in and 21 out at 240 bytes per second: about 108 ms. Generous above, since a
+    // loaded machine only makes it slower.
+    EXPECT_GE(taken, milliseconds(90));
+    EXPECT_LT(taken, milliseconds(3000));
+}
+
+}  // namespace
