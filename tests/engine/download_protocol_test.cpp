@@ -1,0 +1,160 @@
+#include "engine/download_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "engine/block_checksum.h"
+#include "tests/engine/fake_modem.h"
+#include "tests/engine/image_files.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/memory_port.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class DownloadProtocolTest : public ::testing::Test {
+  protected:
+    DownloadProtocolTest() : scoped_clock(clock), modem(line) {
+        line.clock = &clock;
+        modem.in_download_mode = true;
+        port = open_memory_port(line);
+    }
+    ~DownloadProtocolTest() override { port->close(port); }
+
+    // Replies with `replies` in turn, one per request, after a short delay; none left: silence.
+    void answer_with(std::vector<Bytes> replies) {
+        line.on_write = [this, replies, next = std::size_t{0}](
+                            MemoryLine& l, const std::uint8_t* bytes, std::size_t n) mutable {
+            modem.requests.emplace_back(bytes, bytes + n);
+            if (next < replies.size()) {
+                l.deliver(replies[next++], 3);
+            }
+        };
+    }
+    std::uint32_t elapsed_since(std::uint32_t start) const { return clock.now() - start; }
+
+    FakeClock clock;
+    ScopedPortClock scoped_clock;
+    MemoryLine line;
+    FakeModem modem;
+    PortObject* port;
+    std::uint8_t reply[COMMAND_REPLY_SIZE] = {};
+};
+
+TEST_F(DownloadProtocolTest, RequestsCarryTheirFieldsAndCheckField) {
+    ASSERT_EQ(exchange_command(port, CMD_CONFIGURE, 0, reply), 0);
+    ASSERT_EQ(modem.requests.size(), 1u);
+    EXPECT_EQ(modem.requests[0], (Bytes{0x00, 0x01, 0x00, 0x00, 0x02, 0xA6}));
+    EXPECT_EQ(Bytes(reply, reply + 16),
+              make_command_reply(CMD_CONFIGURE, modem.device_info, modem.context_word));
+    const std::uint16_t context_word = read_le16(reply + 12);
+
+    const std::uint8_t device_info[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(erase_memory(port, device_info, reply), 0);
+    EXPECT_EQ(modem.requests[1], (Bytes{0x00, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 0x25, 0x16}));
+
+    Bytes record = make_image_record(0x4321, 7);
+    std::uint8_t ack[BLOCK_ACK_SIZE];
+    ASSERT_EQ(program_block(port, record.data(), ack), 0);
+    EXPECT_EQ(modem.requests[2], record);
+    EXPECT_EQ(Bytes(ack, ack + 4), make_block_ack(0x4321));
+
+    ASSERT_EQ(exchange_command(port, CMD_RESTORE, context_word, reply), 0);
+    EXPECT_EQ(modem.requests[3], (Bytes{0x00, 0x03, 0x34, 0x12, 0xEB, 0xF1}));
+    EXPECT_EQ(line.write_calls, 4) << "every request goes out in one write";
+}
+
+TEST_F(DownloadProtocolTest, CorruptFirstReplyIsRetriedOnceWithTheSameBytes) {
+    modem.corrupt_replies = 1;
+    EXPECT_EQ(exchange_command(port, CMD_CONFIGURE, 0, reply), 0);
+    ASSERT_EQ(modem.requests.size(), 2u);
+    EXPECT_EQ(modem.requests[0], modem.requests[1]);
+    EXPECT_EQ(line.clear_tx_calls, 2);
+
+    modem.corrupt_replies = 2;
+    EXPECT_EQ(exchange_command(port, CMD_CONFIGURE, 0, reply), -1);
+    EXPECT_EQ(modem.requests.size(), 4u);
+}
+
+TEST_F(DownloadProtocolTest, SilenceFailsAfterTwoFullTimeouts) {
+    modem.answers_configure = false;
+    modem.answers_erase = false;
+    modem.silent_from_record = 0;
+    struct Case {
+        const char* name;
+        std::function<int()> exchange;
+        std::uint32_t expected_ms;
+    };
+    const std::uint8_t device_info[8] = {};
+    Bytes record = make_image_record(1, 1);
+    std::uint8_t ack[BLOCK_ACK_SIZE];
+    const Case cases[] = {
+        {"configure", [&] { return exchange_command(port, CMD_CONFIGURE, 0, reply); }, 1000},
+        {"erase", [&] { return erase_memory(port, device_info, reply); }, 20000},
+        {"program", [&] { return program_block(port, record.data(), ack); }, 2000},
+    };
+    for (const Case& c : cases) {
+        const std::size_t requests_before = modem.requests.size();
+        const std::uint32_t start = clock.now();
+        EXPECT_EQ(c.exchange(), -1) << c.name;
+        EXPECT_GE(elapsed_since(start), c.expected_ms) << c.name;
+        EXPECT_LT(elapsed_since(start), c.expected_ms + 20) << c.name;
+        EXPECT_EQ(modem.requests.size() - requests_before, 2u) << c.name;
+    }
+}
+
+TEST_F(DownloadProtocolTest, AcknowledgementMustRepeatTheRecordTag) {
+    Bytes record = make_image_record(0x0042, 3);
+    std::uint8_t ack[BLOCK_ACK_SIZE];
+    answer_with({make_block_ack(0x0043), make_block_ack(0x0042)});
+    EXPECT_EQ(program_block(port, record.data(), ack), 0);
+    EXPECT_EQ(modem.requests.size(), 2u);
+
+    modem.requests.clear();
+    answer_with({make_block_ack(0x0043), make_block_ack(0x4200)});
+    EXPECT_EQ(program_block(port, record.data(), ack), -1);
+    EXPECT_EQ(modem.requests.size(), 2u);
+
+    Bytes bad_check = make_block_ack(0x0042);
+    bad_check[3] ^= 0x80;
+    answer_with({bad_check, bad_check});
+    EXPECT_EQ(program_block(port, record.data(), ack), -1);
+}
+
+TEST_F(DownloadProtocolTest, StaleInputIsDrainedAndSurplusWaitsForTheNextDrain) {
+    const std::array<std::uint8_t, 8> stale_info = {9, 9, 9, 9, 9, 9, 9, 9};
+    line.deliver(make_command_reply(CMD_CONFIGURE, stale_info, 0x7777));
+    Bytes fresh = make_command_reply(CMD_CONFIGURE, modem.device_info, 0x1234);
+    Bytes fresh_and_surplus = fresh;
+    fresh_and_surplus.insert(fresh_and_surplus.end(), {0xEE, 0xEE, 0xEE});
+    answer_with({fresh_and_surplus, make_command_reply(CMD_RESTORE, modem.device_info, 1)});
+
+    ASSERT_EQ(exchange_command(port, CMD_CONFIGURE, 0, reply), 0);
+    EXPECT_EQ(Bytes(reply, reply + 16), fresh);
+    EXPECT_EQ(line.pending(), 3u);
+    ASSERT_EQ(exchange_command(port, CMD_RESTORE, 0x1234, reply), 0);
+    EXPECT_EQ(read_le16(reply + 12), 1);
+}
+
+TEST_F(DownloadProtocolTest, ReplyIsJudgedByItsCheckFieldAlone) {
+    Bytes odd(16, 0x5A);
+    write_le16(odd.data() + 14, block_checksum(odd.data(), 14));
+    answer_with({odd});
+    EXPECT_EQ(exchange_command(port, CMD_RESTORE, 0, reply), 0);
+}
+
+TEST_F(DownloadProtocolTest, RequestTheQueueRefusesFailsWithoutWaiting) {
+    line.tx_room = 100;
+    Bytes record = make_image_record(1, 1);
+    std::uint8_t ack[BLOCK_ACK_SIZE];
+    const std::uint32_t start = clock.now();
+    EXPECT_EQ(program_block(port, record.data(), ack), -1);
+    EXPECT_LT(elapsed_since(start), 10u);
+    EXPECT_EQ(line.write_calls, 2);
+}
+
+}  // namespace
