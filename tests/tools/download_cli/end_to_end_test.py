@@ -1,0 +1,419 @@
+#!/usr/bin/env python3
+"""Whole downloads: korvan-download-cli against korvan-modem-sim over pseudo-terminals.
+
+Every COM port is mapped (KORVAN_COM1..9) either to a simulator, to a pty that nobody
+answers, or to a path that does not exist, so no test ever reaches a real serial port.
+The simulator runs unpaced: only the engine's own pauses cost time.
+
+Run one case:  KORVAN_TEST_BIN=build/bin python3 end_to_end_test.py EndToEnd.test_happy_path
+"""
+
+import os
+import select
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import tty
+import unittest
+from pathlib import Path
+
+BIN = Path(os.environ.get("KORVAN_TEST_BIN", "build/test/bin"))
+CLI = BIN / "korvan-download-cli"
+SIM = BIN / "korvan-modem-sim"
+IMAGE_TOOL = BIN / "korvan-image"
+
+RECORD_SIZE = 1028
+RECORD_COUNT = 224
+SIM_MODEL = "KORVAN 56K V.90 MODEM"
+CLI_TIMEOUT_S = 90
+
+# What the host sends a port on which it looks for a modem, once per line speed: "AT" and a
+# carriage return, then the configure packet (code 0x0100, context word 0, check field)
+# twice.
+CONFIGURE_PACKET = bytes([0x00, 0x01, 0x00, 0x00, 0x02, 0xA6])
+SEARCH_BYTES_PER_SPEED = b"AT\r" + CONFIGURE_PACKET * 2
+
+
+def _crc_table():
+    table = []
+    for byte in range(256):
+        register = byte
+        for _ in range(8):
+            register = (register >> 1) ^ 0x8408 if register & 1 else register >> 1
+        table.append(register)
+    return table
+
+
+_CRC_TABLE = _crc_table()
+
+
+def crc16_x25(data):
+    """CRC-16/X-25: reflected 0x1021, initial 0xFFFF, final XOR 0xFFFF."""
+    register = 0xFFFF
+    for byte in data:
+        register = (register >> 8) ^ _CRC_TABLE[(register ^ byte) & 0xFF]
+    return register ^ 0xFFFF
+
+
+def checksum_total(image):
+    """Sum modulo 65536 of the CRC over bytes 4..1027 of each of the first 224 records."""
+    total = 0
+    for index in range(RECORD_COUNT):
+        record = image[index * RECORD_SIZE:(index + 1) * RECORD_SIZE]
+        total += crc16_x25(record[4:])
+    return total & 0xFFFF
+
+
+def progress_lines(last_position):
+    """The plain progress lines for positions 0..last_position: one per new ten percent."""
+    lines, shown = [], 0
+    for position in range(last_position + 1):
+        tens = position * 100 // RECORD_COUNT // 10
+        if tens > shown:
+            shown = tens
+            lines.append(f"Programming: {position * 100 // RECORD_COUNT}% "
+                         f"({position}/{RECORD_COUNT})")
+    return lines
+
+
+MODEM_FOUND = [
+    "Configuring modem, please wait...",
+    "Autobauding modem...",
+    "Enabling download mode...",
+]
+ERASE_AND_PROGRAM = [
+    "Erasing modem program memory...",
+    "Programming modem...",
+]
+
+
+def complete_run_after_validation(image):
+    return (ERASE_AND_PROGRAM + progress_lines(RECORD_COUNT) + [
+        "Restoring modem configuration...",
+        "Resetting modem...",
+        f"Download complete!  ({checksum_total(image):04x})",
+    ])
+
+
+class Simulator:
+    """korvan-modem-sim on a fresh pty, with its event log and flash output in a folder."""
+
+    def __init__(self, folder, *options, name="sim"):
+        self.log_path = Path(folder) / f"{name}.log"
+        self.flash_path = Path(folder) / f"{name}-flash.bin"
+        self.summary = ""
+        self.process = subprocess.Popen(
+            [str(SIM), "--model", SIM_MODEL, "--log", str(self.log_path), "--flash-out",
+             str(self.flash_path), *options],
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        ready, _, _ = select.select([self.process.stdout], [], [], 10)
+        self.path = self.process.stdout.readline().strip() if ready else ""
+        if not self.path.startswith("/dev/"):
+            self.stop()
+            raise RuntimeError(f"simulator did not start: {self.path!r}")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+        out, err = self.process.communicate(timeout=10)
+        self.summary = out.strip()
+        return self.summary
+
+    def log(self):
+        return self.log_path.read_text().splitlines() if self.log_path.exists() else []
+
+    def flashed(self):
+        return self.flash_path.read_bytes() if self.flash_path.exists() else b""
+
+
+class SilentLine:
+    """A pty that opens fine and never answers; records what the host sends it and when."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.path = os.ttyname(self.slave)
+        self.received = bytearray()
+        self.first_byte_at = None
+        self._stopping = False
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        while not self._stopping:
+            ready, _, _ = select.select([self.master], [], [], 0.05)
+            if not ready:
+                continue
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:
+                return
+            if chunk and self.first_byte_at is None:
+                self.first_byte_at = time.monotonic()
+            self.received += chunk
+
+    def close(self):
+        self._stopping = True
+        self._reader.join()
+        os.close(self.slave)
+        os.close(self.master)
+
+
+class EndToEnd(unittest.TestCase):
+
+    def setUp(self):
+        for tool in (CLI, SIM, IMAGE_TOOL):
+            self.assertTrue(tool.exists(), f"{tool} not built")
+        self._folder = tempfile.TemporaryDirectory(prefix="korvan-e2e-")
+        self.folder = Path(self._folder.name)
+        self.simulators = []
+        self.silent_lines = []
+        self.ports = {}
+
+    def tearDown(self):
+        for simulator in self.simulators:
+            if simulator.process.poll() is None:
+                simulator.stop()
+        for line in self.silent_lines:
+            line.close()
+        self._folder.cleanup()
+
+    # Fixtures -------------------------------------------------------------------------
+
+    def make_image(self, name, *options):
+        path = self.folder / name
+        subprocess.run([str(IMAGE_TOOL), "make", str(path), *options], check=True)
+        return path.read_bytes()
+
+    def start_simulator(self, com, *options, name="sim"):
+        simulator = Simulator(self.folder, *options, name=name)
+        self.simulators.append(simulator)
+        if com is not None:
+            self.ports[com] = simulator.path
+        return simulator
+
+    def add_silent_line(self, com):
+        line = SilentLine()
+        self.silent_lines.append(line)
+        self.ports[com] = line.path
+        return line
+
+    def write_modem_map(self, text):
+        (self.folder / "modems.cfg").write_text(text)
+
+    def run_cli(self, *arguments, stdin_text=""):
+        """Runs the front end in the test folder; every unmapped COM port does not exist."""
+        environment = dict(os.environ)
+        for number in range(1, 10):
+            environment[f"KORVAN_COM{number}"] = self.ports.get(
+                number, str(self.folder / f"no-such-port-COM{number}"))
+        started = time.monotonic()
+        result = subprocess.run([str(CLI), *arguments], cwd=self.folder, env=environment,
+                                input=stdin_text, capture_output=True, text=True,
+                                timeout=CLI_TIMEOUT_S)
+        result.seconds = time.monotonic() - started
+        result.lines = result.stdout.splitlines()
+        return result
+
+    def assert_output(self, result, expected_lines, expected_status):
+        self.assertEqual(result.lines, expected_lines, result.stderr)
+        self.assertEqual(result.returncode, expected_status, result.stderr)
+
+    def assert_flashed(self, simulator, image):
+        self.assertEqual(simulator.flashed(), image[:RECORD_COUNT * RECORD_SIZE])
+
+    # Complete runs ----------------------------------------------------------------------
+
+    def test_happy_path(self):
+        image = self.make_image("firmware.dl", "--seed", "7", "--random-tags")
+        self.write_modem_map(f'"KORVAN 56K" firmware.dl\n')
+        simulator = self.start_simulator(3)
+
+        result = self.run_cli()
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+        log = simulator.log()
+        self.assertEqual(log.count("configure"), 1)
+        self.assertEqual(log.count("erase"), 1)
+        records = [line for line in log if line.startswith("record ")]
+        self.assertEqual([line.split()[1] for line in records],
+                         [str(number) for number in range(1, RECORD_COUNT + 1)])
+        self.assertEqual(log[log.index("restore"):][-1], "AT ATZ")
+        self.assertEqual(simulator.stop(),
+                         f"modem-sim: records programmed {RECORD_COUNT}, checksum total "
+                         f"{checksum_total(image):04x}")
+
+    def test_checksum_helper_matches_the_published_check_value(self):
+        # The independent checksum the other cases compare with must itself be right.
+        self.assertEqual(crc16_x25(b"123456789"), 0x906E)
+        self.assertEqual(crc16_x25(bytes([0x00, 0x01, 0x00, 0x00])), 0xA602)
+
+    def test_modem_answering_only_at_57600(self):
+        image = self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--bauds", "57600")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        # At 115200 the modem hears garbage and stays quiet, which shows nothing.
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+        log = simulator.log()
+        self.assertTrue(log[0].startswith("garbled") and log[0].endswith("at 115200 baud"), log)
+        first_answered = next(i for i, line in enumerate(log) if line.startswith("AT "))
+        self.assertTrue(all(line.startswith("garbled") for line in log[:first_answered]))
+        self.assertEqual(log.count("configure"), 1)
+
+    def test_modem_on_com5_behind_silent_ports(self):
+        image = self.make_image("firmware.dl")
+        silent = {com: self.add_silent_line(com) for com in (1, 2, 3, 4)}
+        simulator = self.start_simulator(5)
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+        # Each silent port heard the search at both speeds, in the fixed port order.
+        for com, line in silent.items():
+            self.assertEqual(bytes(line.received), SEARCH_BYTES_PER_SPEED * 2, f"COM{com}")
+        order = sorted(silent, key=lambda com: silent[com].first_byte_at)
+        self.assertEqual(order, [3, 4, 2, 1])
+
+    def test_modems_cfg_chooses_between_two_images(self):
+        first = self.make_image("first.dl", "--seed", "1")
+        second = self.make_image("second.dl", "--seed", "2")
+        self.assertNotEqual(checksum_total(first), checksum_total(second))
+        # The first entry names another modem, the single word is no entry, the third
+        # matches inside the identification text.
+        self.write_modem_map('"KORVAN 33.6" first.dl\nlonely-word\nV.90 second.dl\n'
+                             'KORVAN first.dl\n')
+        simulator = self.start_simulator(3)
+
+        result = self.run_cli()
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(second), 0)
+        self.assert_flashed(simulator, second)
+
+    def test_prompt_until_a_valid_image(self):
+        image = self.make_image("good.dl", "--seed", "3")
+        self.make_image("short.dl", "--records", "223")
+        simulator = self.start_simulator(3)
+
+        result = self.run_cli(stdin_text="missing.dl\nshort.dl\ngood.dl\n")
+
+        self.assert_output(result, MODEM_FOUND + [
+            "Validating download file...",
+            "Download file not specified!",
+            "Download file: missing.dl",
+            "Validating download file...",
+            "Download file not found!",
+            "Download file: short.dl",
+            "Validating download file...",
+            "Invalid download file format!",
+            "Download file: good.dl",
+            "Validating download file...",
+        ] + complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+
+    def test_port_option_searches_only_that_device_and_image_option_wins(self):
+        image = self.make_image("firmware.dl")
+        # A map entry that matches but names no file: --image must take its place.
+        self.write_modem_map('"KORVAN 56K" absent.dl\n')
+        simulator = self.start_simulator(None, "--bauds", "57600")
+        decoy = self.start_simulator(3, name="decoy")
+
+        result = self.run_cli("--port", simulator.path, "--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+        self.assertEqual(decoy.log(), [])
+
+    # Ends without a download ------------------------------------------------------------
+
+    def test_cancel_at_the_prompt_sends_no_erase(self):
+        simulator = self.start_simulator(3)
+
+        result = self.run_cli(stdin_text="")
+
+        self.assert_output(result, MODEM_FOUND + [
+            "Validating download file...",
+            "Download file not specified!",
+            "Download file: ",
+        ], 2)
+        log = simulator.log()
+        self.assertIn("configure", log)
+        self.assertNotIn("erase", log)
+
+    def test_no_modem(self):
+        result = self.run_cli()
+        self.assert_output(result, [
+            "Configuring modem, please wait...",
+            "Could not configure modem!",
+        ], 1)
+
+    def test_erase_not_confirmed(self):
+        self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--no-erase-confirm")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + [
+            "Validating download file...",
+            "Erasing modem program memory...",
+            "Could not erase modem program memory!",
+        ], 1)
+        log = simulator.log()
+        self.assertEqual(log.count("erase"), 2)
+        self.assertFalse(any(line.startswith("record ") for line in log))
+
+    def test_wrong_tag_at_record_100_stops_before_record_101(self):
+        image = self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--wrong-tag", "100")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           ERASE_AND_PROGRAM + progress_lines(99) +
+                           ["Could not program modem!"], 1)
+        records = [line.split()[1] for line in simulator.log() if line.startswith("record ")]
+        self.assertEqual(records, [str(n) for n in range(1, 100)] + ["100", "100"])
+        self.assertNotIn("restore", simulator.log())
+
+    def test_restore_not_confirmed(self):
+        self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--no-restore-confirm")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           ERASE_AND_PROGRAM + progress_lines(RECORD_COUNT) + [
+                               "Restoring modem configuration...",
+                               "Could not restore modem configuration!",
+                           ], 1)
+        log = simulator.log()
+        self.assertEqual(log.count("restore"), 2)
+        self.assertNotIn("AT ATZ", log)
+
+    def test_hang_up_mid_programming(self):
+        self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--hangup-at", "120")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           ERASE_AND_PROGRAM + progress_lines(119) +
+                           ["Could not program modem!"], 1)
+        self.assertIn("hangup at record 120", simulator.log())
+        # The pauses of a run up to there take about 7 s; a hang would hit the time-out.
+        self.assertLess(result.seconds, 30)
+
+
+if __name__ == "__main__":
+    unittest.main()
