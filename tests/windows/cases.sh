@@ -79,9 +79,12 @@ case_gui_full_run() {
         return 1
     screenshot "$window" "$work/screenshots/progress-window-programming.png"
     xdotool windowactivate "$window" 2>/dev/null || true
-    xdotool key --window "$window" Escape
-    xdotool key --window "$window" alt+F4
+    xdotool key --window "$window" Escape 2>/dev/null
+    xdotool key --window "$window" alt+F4 2>/dev/null
     click_dialog_point "$window" 95 47 187 61
+    sleep 0.5
+    kill -0 "$gui_pid" 2>/dev/null ||
+        fail "Escape, Alt+F4 or a click on Exit ended the window during the run" || return 1
     wait_for_file_lines "$dir/sim.log" "^AT ATZ" 1 40 || fail "the run did not reach the reset" ||
         return 1
     sleep 1.5
