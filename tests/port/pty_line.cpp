@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -84,6 +85,12 @@ std::uint32_t PtyLine::rate() const {
     std::uint32_t rate = 0;
     get_line_rate(master_, &rate);
     return rate;
+}
+
+bool PtyLine::exclusive() const {
+    int flag = 0;
+    ioctl(slave_, TIOCGEXCL, &flag);
+    return flag != 0;
 }
 
 void PtyLine::hang_up() {

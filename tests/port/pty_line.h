@@ -30,6 +30,9 @@ class PtyLine {
     speed_t speed() const;
     std::uint32_t rate() const;
 
+    // Whether the line is marked for exclusive use (TIOCEXCL).
+    bool exclusive() const;
+
     // Closes the master: the line is gone for the port under test.
     void hang_up();
 

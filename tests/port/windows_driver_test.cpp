@@ -93,8 +93,11 @@ TEST_F(DriverOnPty, OpensRawEightBitLineAtRequestedFormat) {
 }
 
 TEST_F(DriverOnPty, CloseReleasesPortSoItCanBeOpenedAgain) {
+    EXPECT_TRUE(line.exclusive());
     PortObject* closed = close_port();
     EXPECT_FALSE(on_open_port_list(closed));
+    // A pseudo-terminal would stay exclusive after the last close: no one else could open it.
+    EXPECT_FALSE(line.exclusive());
 
     port = open_windows_port(0, 9600, 'N', 8, 1);
     EXPECT_EQ(port->status, PORT_OK);
@@ -105,6 +108,7 @@ TEST_F(DriverOnPty, SecondOpenOfSamePortIsInUseWithDefaultSlots) {
     EXPECT_EQ(second->status, PORT_E_IN_USE);
     EXPECT_TRUE(has_default_slots(*second));
     EXPECT_EQ(second->close(second), PORT_OK);
+    EXPECT_TRUE(line.exclusive());  // the refused open leaves the holder's flag alone
 
     // The refused open leaves the first one working.
     EXPECT_EQ(port->write_block(port, "AT", 2), PORT_OK);
@@ -393,6 +397,7 @@ TEST(DriverPortNaming, IndexZeroIsCom1AndIndexEightIsCom9) {
 }
 
 TEST(DriverFailedOpen, MissingDeviceGivesNoPortWithDefaultSlots) {
+    ScopedComMapping com41(41, unmapped_com_path(41));
     for (int index : {2, -1, 40}) {
         SCOPED_TRACE(index);
         PortObject* port = open_windows_port(index, 9600, 'N', 8, 1);
@@ -443,6 +448,7 @@ class DriverOutOfMemory : public testing::Test {
 };
 
 void expect_fallback(PortObject* port) {
+    set_port_allocator(nullptr);  // the comparison below needs a fresh object of its own
     EXPECT_EQ(port->status, PORT_E_NO_MEMORY);
     EXPECT_EQ(port->port_index, -1);
     EXPECT_EQ(port->driver_kind, -1);
