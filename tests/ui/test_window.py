@@ -1,0 +1,368 @@
+"""Window tests of korvan-download: start the real program on a private X display against the
+modem simulator and drive it from outside, reading what it shows through AT-SPI.
+
+    test_window.py CASE --app BIN --sim BIN --image-tool BIN --bell-watch BIN --shots DIR
+
+Runs itself under its own D-Bus session (dbus-run-session), which the accessibility bus needs.
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import time
+import traceback
+
+MAIN_TITLE = "Korvan Download Utility"
+PROMPT_TITLE = "Specify Download File"
+MODEL = "KV2400-TEST"
+COMPLETE_PATTERN = re.compile(r"Download complete!  \(([0-9a-f]{4})\)")
+RECORD_SIZE = 1028
+RECORD_COUNT = 224
+HERE = os.path.dirname(os.path.abspath(__file__))
+SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
+
+
+def parse_args():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("case")
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--sim", required=True)
+    parser.add_argument("--image-tool", required=True)
+    parser.add_argument("--bell-watch", required=True)
+    parser.add_argument("--shots", required=True)
+    args = parser.parse_args()
+    for name in ("app", "sim", "image_tool", "bell_watch", "shots"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+    return args
+
+
+def rerun_under_dbus():
+    """The accessibility bus lives on the session bus: give this test one of its own."""
+    if os.environ.get("KORVAN_UI_TEST_DBUS") == "1":
+        return
+    env = dict(os.environ, KORVAN_UI_TEST_DBUS="1")
+    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), *sys.argv[1:]]
+    sys.exit(subprocess.run(command, env=env).returncode)
+
+
+rerun_under_dbus()
+
+# Imported only inside the D-Bus session: pyatspi connects at import time.
+import pyatspi  # noqa: E402
+import window_session as ws  # noqa: E402
+from window_session import TestFailure, log, wait_until  # noqa: E402
+
+
+def crc16_x25(data):
+    crc = 0xFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc ^ 0xFFFF
+
+
+def expected_checksum_total(image_path):
+    """What the completion message must show: the sum of the block checksums of the last 1024
+    bytes of every record."""
+    with open(image_path, "rb") as image:
+        data = image.read()
+    total = 0
+    for index in range(RECORD_COUNT):
+        record = data[index * RECORD_SIZE:(index + 1) * RECORD_SIZE]
+        total = (total + crc16_x25(record[4:])) & 0xFFFF
+    return total
+
+
+def expect(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+class Run:
+    """One start of korvan-download with every COM port mapped: the simulator's line on COM3
+    (searched first) when there is a simulator, a path that does not exist for the others."""
+
+    def __init__(self, args, session, work_dir):
+        self.args = args
+        self.session = session
+        self.work_dir = work_dir
+        self.sim = None
+        self.app = None
+        self.application = None
+        self.env = None
+
+    def map_ports(self, with_modem):
+        env = dict(self.session.env)
+        env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp") + \
+            ":print_suppressions=0"
+        for number in range(1, 10):
+            env[f"KORVAN_COM{number}"] = os.path.join(self.work_dir, f"absent-com{number}")
+        if with_modem:
+            self._start_simulator()
+            env["KORVAN_COM3"] = os.path.join(self.work_dir, "modem")
+        self.env = env
+
+    def _start_simulator(self):
+        link = os.path.join(self.work_dir, "modem")
+        self.flash_out = os.path.join(self.work_dir, "flash.bin")
+        self.sim_log = open(os.path.join(self.work_dir, "sim.log"), "w")
+        self.sim = subprocess.Popen(
+            [self.args.sim, "--link", link, "--model", MODEL, "--erase-ms", "100",
+             "--flash-out", self.flash_out],
+            stdout=subprocess.PIPE, stderr=self.sim_log, text=True)
+        slave = self.sim.stdout.readline().strip()
+        expect(slave.startswith("/dev/"), f"simulator did not report its line: {slave!r}")
+        wait_until("the simulator's link", lambda: os.path.exists(link), 5)
+
+    def start(self):
+        self.app_log = open(os.path.join(self.work_dir, "app.log"), "w")
+        self.app = subprocess.Popen([self.args.app], cwd=self.work_dir, env=self.env,
+                                    stdout=self.app_log, stderr=subprocess.STDOUT)
+        self.application = wait_until("the program on the accessibility bus",
+                                      lambda: ws.find_application("korvan-download"), 20)
+        return self.main_window()
+
+    def main_window(self):
+        return wait_until("the progress window",
+                          lambda: ws.find_window(self.application, MAIN_TITLE), 20)
+
+    def prompt(self, timeout_s=30):
+        return wait_until("the download file prompt",
+                          lambda: ws.find_window(self.application, PROMPT_TITLE), timeout_s)
+
+    def controls(self):
+        window = self.main_window()
+        return (ws.find_control(window, pyatspi.ROLE_LABEL),
+                ws.find_control(window, pyatspi.ROLE_PROGRESS_BAR),
+                ws.find_control(window, pyatspi.ROLE_PUSH_BUTTON, "Exit"))
+
+    def status(self):
+        return self.controls()[0].name
+
+    def wait_status(self, description, predicate, timeout_s):
+        return wait_until(description, lambda: predicate(self.status()), timeout_s)
+
+    def alive(self):
+        return self.app.poll() is None
+
+    def wait_ended(self, timeout_s=10):
+        wait_until("the program to end", lambda: not self.alive(), timeout_s)
+        self.check_clean_exit()
+
+    def shot(self, name):
+        path = os.path.join(self.args.shots, name + ".png")
+        self.session.screenshot(path)
+        log(f"screenshot {path}")
+
+    def program_output(self):
+        with open(self.app_log.name) as output:
+            return output.read().strip()
+
+    def check_clean_exit(self):
+        """A program that ended by itself must not have left sanitizer reports behind."""
+        output = self.program_output()
+        expect(not SANITIZER_REPORT.search(output), "sanitizer report:\n" + output)
+
+    def close(self):
+        ws.stop_process(self.app)
+        ws.stop_process(self.sim)
+        if self.app is not None:
+            output = self.program_output()
+            if output:
+                log("program output:\n" + output)
+
+
+def bar_position(run):
+    """The progress bar's position in records, 0..224."""
+    return round(ws.progress_fraction(run.controls()[1]) * RECORD_COUNT)
+
+
+# --- Cases ----------------------------------------------------------------------------------
+
+def case_full_run(run):
+    """A whole download: close refused while programming, completion with its checksum total,
+    Exit enabled at the end, and Exit ends the program."""
+    image = os.path.join(run.work_dir, "firmware.dl")
+    subprocess.run([run.args.image_tool, "make", image], check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(run.work_dir, "modems.cfg"), "w") as modem_map:
+        modem_map.write(f"{MODEL} {image}\n")
+
+    run.start()
+    status, bar, exit_button = run.controls()
+    expect(not ws.is_enabled(exit_button), "Exit is enabled at the start of the run")
+    expect(not ws.is_showing(bar), "the progress bar is visible at the start")
+    run.shot("full-run-1-start")
+
+    run.wait_status("programming", lambda text: text == "Programming modem...", 30)
+    wait_until("the progress bar to move",
+               lambda: ws.is_showing(run.controls()[1]) and bar_position(run) >= 20, 10, 0.02)
+    run.shot("full-run-2-programming")
+    position = bar_position(run)
+    expect(not ws.is_enabled(run.controls()[2]), "Exit is enabled during the run")
+
+    run.session.request_close(MAIN_TITLE)
+    run.session.key("Escape")
+    time.sleep(0.5)
+    expect(run.alive(), "the program ended on a close request during the run")
+    expect(ws.find_window(run.application, MAIN_TITLE) is not None,
+           "the progress window went away on a close request during the run")
+    wait_until("programming to go on after the close request",
+               lambda: bar_position(run) > position, 5, 0.02)
+    bells_before_end = run.session.bells.count
+
+    match = run.wait_status("the completion message", COMPLETE_PATTERN.fullmatch, 40)
+    total = int(match.group(1), 16)
+    expect(total == expected_checksum_total(image),
+           f"completion shows {total:04x}, the image gives {expected_checksum_total(image):04x}")
+    exit_button = run.controls()[2]
+    wait_until("Exit to become enabled", lambda: ws.is_enabled(exit_button), 5)
+    wait_until("the completion beep", lambda: run.session.bells.count == bells_before_end + 1, 5)
+    run.shot("full-run-3-complete")
+
+    run.session.click(exit_button)
+    run.wait_ended()
+
+
+def case_close_after_failure(run):
+    """No modem on any port: the failure message with a beep and Exit enabled; then a close
+    request ends the program."""
+    run.start()
+    run.wait_status("the failure message",
+                    lambda text: text == "Could not configure modem!", 20)
+    wait_until("Exit to become enabled", lambda: ws.is_enabled(run.controls()[2]), 5)
+    wait_until("the failure beep", lambda: run.session.bells.count == 1, 5)
+    expect(not ws.is_showing(run.controls()[1]), "the progress bar was shown without a modem")
+    run.shot("no-modem-end")
+    run.session.request_close(MAIN_TITLE)
+    run.wait_ended()
+
+
+def case_escape_after_failure(run):
+    """Once the run has ended, Escape ends the program."""
+    run.start()
+    run.wait_status("the failure message",
+                    lambda text: text == "Could not configure modem!", 20)
+    run.session.window_id(MAIN_TITLE)
+    run.session.xdotool("windowactivate", "--sync", run.session.window_id(MAIN_TITLE))
+    run.session.key("Escape")
+    run.wait_ended()
+
+
+def focused_control(window):
+    for accessible in ws.descendants(window):
+        if ws.is_focused(accessible):
+            return accessible
+    return None
+
+
+def expect_fresh_prompt(run):
+    prompt = run.prompt()
+    field = ws.find_control(prompt, pyatspi.ROLE_TEXT)
+    expect(field is not None, "the prompt has no path field")
+    wait_until("the focus in the path field", lambda: ws.is_focused(field), 5)
+    expect(ws.text_of(field) == "", f"the path field is not empty: {ws.text_of(field)!r}")
+    return prompt, field
+
+
+def case_prompt_flow(run):
+    """No image known: the prompt opens; an empty OK beeps and keeps it open; a path that does
+    not validate brings a new, empty prompt; Browse puts the chosen file in the field; Cancel
+    ends the program without a final message."""
+    run.start()
+    prompt, field = expect_fresh_prompt(run)
+    run.shot("prompt-1-first")
+    expect(not ws.is_enabled(run.controls()[2]), "Exit is enabled while the prompt is open")
+
+    # Tab order: OK, Cancel, path field, Browse.
+    for expected in ("Browse...", "OK", "Cancel"):
+        run.session.key("Tab")
+        wait_until(f"the focus on {expected}",
+                   lambda: (focused_control(prompt) or field).name == expected, 5)
+    run.session.key("Tab")
+    wait_until("the focus back in the path field", lambda: ws.is_focused(field), 5)
+
+    bells = run.session.bells.count
+    run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    wait_until("the beep of an empty OK", lambda: run.session.bells.count == bells + 1, 5)
+    time.sleep(0.3)
+    expect(ws.find_window(run.application, PROMPT_TITLE) is not None,
+           "the prompt closed on an empty OK")
+    wait_until("the focus back in the path field", lambda: ws.is_focused(field), 5)
+
+    missing = os.path.join(run.work_dir, "no-such-firmware.dl")
+    run.session.type_text(missing)
+    wait_until("the typed path", lambda: ws.text_of(field) == missing, 5)
+    run.session.key("Return")
+    # The program sleeps without answering between the two prompts, so we may never see the
+    # moment without one: wait for a prompt that is not the old one.
+    first_prompt = prompt
+    wait_until("a new prompt",
+               lambda: ws.find_window(run.application, PROMPT_TITLE) not in (None, first_prompt),
+               15)
+    prompt, field = expect_fresh_prompt(run)
+    expect(run.status() == "Download file not found!", f"status after a bad path: {run.status()}")
+    run.shot("prompt-2-again")
+
+    picked = os.path.join(run.work_dir, "picked.dl")
+    with open(picked, "wb") as stray:
+        stray.write(b"not an image")
+    run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "Browse..."))
+    chooser = wait_until("the file chooser",
+                         lambda: ws.find_window(run.application, "Select a file"), 10)
+    run.shot("prompt-3-browse")
+    run.session.key("ctrl+l")
+    run.session.type_text(picked)
+    run.session.key("Return")
+    wait_until("the chooser to close",
+               lambda: ws.find_window(run.application, "Select a file") is None, 10)
+    del chooser
+    wait_until("the chosen file in the path field", lambda: ws.text_of(field) == picked, 5)
+
+    bells = run.session.bells.count
+    run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
+    run.wait_ended()
+    expect(run.session.bells.count == bells, "a final beep after Cancel")
+
+
+CASES = {
+    "full_run": (case_full_run, True),
+    "close_after_failure": (case_close_after_failure, False),
+    "escape_after_failure": (case_escape_after_failure, False),
+    "prompt_flow": (case_prompt_flow, True),
+}
+
+
+def main():
+    args = parse_args()
+    case, with_modem = CASES[args.case]
+    work_dir = ws.make_temp_dir("korvan-ui-")
+    status = 1
+    try:
+        with ws.XSession(args.bell_watch, work_dir) as session:
+            run = None
+            try:
+                run = Run(args, session, work_dir)
+                run.map_ports(with_modem)
+                case(run)
+                status = 0
+                log(f"{args.case}: passed")
+            except Exception as failure:  # any fault of the program fails the case, with a picture
+                log(f"{args.case}: FAILED: {failure!r}")
+                traceback.print_exc()
+                session.screenshot(os.path.join(args.shots, f"failed-{args.case}.png"))
+            finally:
+                if run is not None:
+                    run.close()
+    finally:
+        if status == 0:
+            ws.remove_dir(work_dir)
+        else:
+            log(f"logs kept in {work_dir}")
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
