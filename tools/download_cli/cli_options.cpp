@@ -12,6 +12,8 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         "Writes a firmware image into a modem on a serial port. Searches COM3, COM4, COM2, "
         "COM1, COM5..COM9 at 115200 and 57600 baud, picks the image from ./modems.cfg or asks "
         "for it on standard input, and reports every step on standard output.\n"
+        "On Linux COMn is the device named by the environment variable KORVAN_COM<n>, "
+        "else /dev/ttyS<n-1>.\n"
         "Exit status: 0 download complete, 1 download failed, 2 download file prompt "
         "cancelled (end of input), 64 usage error.",
         "korvan-download-cli"};
