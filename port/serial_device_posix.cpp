@@ -312,11 +312,13 @@ bool set_up_raw_line(PosixSerialDevice& device) {
     return true;
 }
 
-void release_device(PosixSerialDevice* device) {
+bool release_device(PosixSerialDevice* device) {
     // A pseudo-terminal keeps the exclusive flag after its last close.
     ioctl(device->fd, TIOCNXCL);
-    close(device->fd);
+    const bool closed = close(device->fd) == 0;
+    const int error = errno;
     delete device;
+    return closed || fail(serial_error_from_errno(error));
 }
 
 }  // namespace
@@ -549,12 +551,7 @@ bool serial_clear_break(SerialHandle handle) {
 }
 
 bool serial_close(SerialHandle handle) {
-    auto* device = static_cast<PosixSerialDevice*>(handle);
-    ioctl(device->fd, TIOCNXCL);
-    const bool closed = close(device->fd) == 0;
-    const int error = errno;
-    delete device;
-    return closed || fail(serial_error_from_errno(error));
+    return release_device(static_cast<PosixSerialDevice*>(handle));
 }
 
 std::int32_t serial_last_error() {
