@@ -175,6 +175,41 @@ class Run:
                 log("program output:\n" + output)
 
 
+def extents(accessible):
+    return accessible.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+
+
+def expect_layout(window, client_dlu, controls_dlu):
+    """The controls sit where the dialog template puts them: dialog units scaled by the same
+    factor as the client area, within a pixel and a half for rounding."""
+    panel = extents(ws.find_control(window, pyatspi.ROLE_PANEL))
+    unit_x = panel.width / client_dlu[0]
+    unit_y = panel.height / client_dlu[1]
+    expect(abs(unit_y / unit_x - 17 / 16) < 0.1, f"client area {panel.width}x{panel.height} "
+           f"does not keep the proportions of {client_dlu[0]}x{client_dlu[1]} dialog units")
+    for control, (x, y, width, height) in controls_dlu:
+        box = extents(control)
+        wanted = (panel.x + x * unit_x, panel.y + y * unit_y, width * unit_x, height * unit_y)
+        actual = (box.x, box.y, box.width, box.height)
+        expect(all(abs(a - w) <= 1.5 for a, w in zip(actual, wanted)),
+               f"{control.getRoleName()} {control.name!r} at {actual}, expected about "
+               f"{tuple(round(v) for v in wanted)}")
+
+
+def expect_centred(box, centre, what):
+    middle = (box.x + box.width / 2, box.y + box.height / 2)
+    expect(all(abs(m - c) <= 20 for m, c in zip(middle, centre)),
+           f"{what} is not centred: its middle is {middle}, expected about {centre}")
+
+
+def expect_icon(run, title):
+    """Both windows carry the program's own 32 by 32 icon."""
+    window = run.session.window_id(title)
+    icon = subprocess.run(["xprop", "-id", window, "_NET_WM_ICON"], env=run.session.env,
+                          capture_output=True, text=True).stdout
+    expect("Icon (32 x 32)" in icon, f"{title} has no 32x32 icon: {icon[:80]!r}")
+
+
 def bar_position(run):
     """The progress bar's position in records, 0..224."""
     return round(ws.progress_fraction(run.controls()[1]) * RECORD_COUNT)
@@ -190,9 +225,12 @@ def case_full_run(run):
     with open(os.path.join(run.work_dir, "modems.cfg"), "w") as modem_map:
         modem_map.write(f"{MODEL} {image}\n")
 
-    run.start()
+    window = run.start()
     status, bar, exit_button = run.controls()
     expect(not ws.is_enabled(exit_button), "Exit is enabled at the start of the run")
+    expect_layout(window, (187, 61), [(status, (7, 10, 172, 8)), (exit_button, (70, 40, 50, 14))])
+    expect_centred(extents(window), (640, 512), "the progress window")
+    expect_icon(run, MAIN_TITLE)
     expect(not ws.is_showing(bar), "the progress bar is visible at the start")
     run.shot("full-run-1-start")
 
@@ -274,6 +312,15 @@ def case_prompt_flow(run):
     run.start()
     prompt, field = expect_fresh_prompt(run)
     run.shot("prompt-1-first")
+    button = {name: ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, name)
+              for name in ("OK", "Cancel", "Browse...")}
+    expect_layout(prompt, (186, 46), [(field, (7, 7, 172, 14)), (button["OK"], (7, 25, 50, 14)),
+                                      (button["Cancel"], (68, 25, 50, 14)),
+                                      (button["Browse..."], (129, 25, 50, 14))])
+    owner = extents(run.main_window())
+    expect_centred(extents(prompt), (owner.x + owner.width / 2, owner.y + owner.height / 2),
+                   "the prompt over the progress window")
+    expect_icon(run, PROMPT_TITLE)
     expect(not ws.is_enabled(run.controls()[2]), "Exit is enabled while the prompt is open")
 
     # Tab order: OK, Cancel, path field, Browse.
