@@ -20,6 +20,7 @@ MODEL = "KV2400-TEST"
 COMPLETE_PATTERN = re.compile(r"Download complete!  \(([0-9a-f]{4})\)")
 RECORD_SIZE = 1028
 RECORD_COUNT = 224
+SLOW_ERASE_MS = 6000
 HERE = os.path.dirname(os.path.abspath(__file__))
 SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
 
@@ -94,23 +95,23 @@ class Run:
         self.application = None
         self.env = None
 
-    def map_ports(self, with_modem):
+    def map_ports(self, with_modem, erase_ms):
         env = dict(self.session.env)
         env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp") + \
             ":print_suppressions=0"
         for number in range(1, 10):
             env[f"KORVAN_COM{number}"] = os.path.join(self.work_dir, f"absent-com{number}")
         if with_modem:
-            self._start_simulator()
+            self._start_simulator(erase_ms)
             env["KORVAN_COM3"] = os.path.join(self.work_dir, "modem")
         self.env = env
 
-    def _start_simulator(self):
+    def _start_simulator(self, erase_ms):
         link = os.path.join(self.work_dir, "modem")
         self.flash_out = os.path.join(self.work_dir, "flash.bin")
         self.sim_log = open(os.path.join(self.work_dir, "sim.log"), "w")
         self.sim = subprocess.Popen(
-            [self.args.sim, "--link", link, "--model", MODEL, "--erase-ms", "100",
+            [self.args.sim, "--link", link, "--model", MODEL, "--erase-ms", str(erase_ms),
              "--flash-out", self.flash_out],
             stdout=subprocess.PIPE, stderr=self.sim_log, text=True)
         slave = self.sim.stdout.readline().strip()
@@ -264,6 +265,45 @@ def case_full_run(run):
     run.wait_ended()
 
 
+def cpu_seconds(pid):
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def case_responsive_during_wait(run):
+    """While a step waits for the modem (a slow erase) the window keeps answering: it follows
+    a move, refuses a close request, and the wait does not keep a core busy."""
+    image = os.path.join(run.work_dir, "firmware.dl")
+    subprocess.run([run.args.image_tool, "make", image], check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(run.work_dir, "modems.cfg"), "w") as modem_map:
+        modem_map.write(f"{MODEL} {image}\n")
+    run.start()
+    run.wait_status("the erase", lambda text: text == "Erasing modem program memory...", 30)
+    time.sleep(1.5)  # past the pause that shows the message, into the wait for the reply
+
+    window_id = run.session.window_id(MAIN_TITLE)
+    before = extents(run.main_window())
+    run.session.xdotool("windowmove", "--sync", window_id, "100", "100")
+    started = time.monotonic()
+    wait_until("the window to report its new place",
+               lambda: extents(run.main_window()).x != before.x, 2, 0.02)
+    expect(time.monotonic() - started < 1.0, "the window answered slowly during the wait")
+
+    cpu_before = cpu_seconds(run.app.pid)
+    time.sleep(1.0)
+    busy = cpu_seconds(run.app.pid) - cpu_before
+    log(f"cpu during the wait: {busy:.2f} s in 1 s")
+    expect(busy < 0.25, f"waiting for the modem used {busy:.2f} s of CPU in 1 s")
+
+    run.session.request_close(MAIN_TITLE)
+    time.sleep(0.5)
+    expect(run.alive(), "the program ended on a close request during the wait")
+    expect(run.status() == "Erasing modem program memory...",
+           f"the erase wait was cut short: {run.status()!r}")
+    run.shot("erase-wait-moved")
+
+
 def case_close_after_failure(run):
     """No modem on any port: the failure message with a beep and Exit enabled; then a close
     request ends the program."""
@@ -379,12 +419,14 @@ CASES = {
     "close_after_failure": (case_close_after_failure, False),
     "escape_after_failure": (case_escape_after_failure, False),
     "prompt_flow": (case_prompt_flow, True),
+    "responsive_during_wait": (case_responsive_during_wait, True),
 }
 
 
 def main():
     args = parse_args()
     case, with_modem = CASES[args.case]
+    erase_ms = SLOW_ERASE_MS if args.case == "responsive_during_wait" else 100
     work_dir = ws.make_temp_dir("korvan-ui-")
     status = 1
     try:
@@ -392,7 +434,7 @@ def main():
             run = None
             try:
                 run = Run(args, session, work_dir)
-                run.map_ports(with_modem)
+                run.map_ports(with_modem, erase_ms)
                 case(run)
                 status = 0
                 log(f"{args.case}: passed")
