@@ -8,8 +8,9 @@ namespace {
 
 PendingMessageDispatcher pending_message_dispatcher = nullptr;
 
+// A negative limit (other than "forever", which callers test first) has always passed.
 bool elapsed_at_least(std::uint32_t start, int milliseconds) {
-    return elapsed_ms(start, port_clock().tick_ms()) >= static_cast<std::uint32_t>(milliseconds);
+    return static_cast<std::int64_t>(elapsed_ms(start, port_clock().tick_ms())) >= milliseconds;
 }
 
 }  // namespace

@@ -151,6 +151,11 @@ TEST_F(TransferTest, ReadExactOfNothingWaitsForAnyByteWithoutTakingIt) {
     EXPECT_EQ(line.available(), 1u);
 }
 
+TEST_F(TransferTest, ReadExactWithANegativeLimitGivesUpAtTheFirstEmptyPoll) {
+    EXPECT_EQ(port_read_exact(port, nullptr, 4, -5), PORT_E_TIMEOUT);
+    EXPECT_EQ(hook_calls, 0);
+}
+
 TEST_F(TransferTest, ReadExactWithoutTimeoutWaitsUntilTheBytesCome) {
     hook_action = [this](PortObject*) {
         clock.advance(10);
