@@ -124,6 +124,13 @@ class Simulator:
     def log(self):
         return self.log_path.read_text().splitlines() if self.log_path.exists() else []
 
+    def log_once_it_shows(self, line, seconds=5):
+        """The log once it holds line (the host may exit right after its last write)."""
+        deadline = time.monotonic() + seconds
+        while line not in self.log() and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return self.log()
+
     def flashed(self):
         return self.flash_path.read_bytes() if self.flash_path.exists() else b""
 
@@ -236,7 +243,7 @@ class EndToEnd(unittest.TestCase):
         self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
                            complete_run_after_validation(image), 0)
         self.assert_flashed(simulator, image)
-        log = simulator.log()
+        log = simulator.log_once_it_shows("AT ATZ")
         self.assertEqual(log.count("configure"), 1)
         self.assertEqual(log.count("erase"), 1)
         records = [line for line in log if line.startswith("record ")]
