@@ -53,9 +53,12 @@ int validate_image(DownloadHost& host, std::FILE*& image_file) {
     if (file == nullptr) {
         return fail(host, "Download file not found!");
     }
-    if (count_good_records(file) != IMAGE_RECORD_COUNT) {
+    const int good_records = count_good_records(file);
+    if (good_records != IMAGE_RECORD_COUNT) {
         std::fclose(file);
-        return fail(host, "Invalid download file format!");
+        // Some systems open what they cannot read (a directory, say): not a readable file.
+        return fail(
+            host, good_records < 0 ? "Download file not found!" : "Invalid download file format!");
     }
     std::rewind(file);
     image_file = file;

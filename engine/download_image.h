@@ -10,8 +10,8 @@
 // records; whatever follows them is never sent.
 inline constexpr int IMAGE_RECORD_SIZE = 1028;
 inline constexpr int IMAGE_RECORD_COUNT = 224;
-// After this many reads in a row that fail without reaching the end of the file, the
-// storage is not trusted and the file is rejected.
+// After this many reads in a row that fail without reaching the end of the file, the file
+// counts as unreadable and is rejected as not found.
 inline constexpr int IMAGE_READ_ERROR_LIMIT = 8;
 
 // Checks the file named by the current download path, showing "Validating download

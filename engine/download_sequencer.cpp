@@ -131,7 +131,7 @@ int DownloadSequencer::search_and_configure() {
         // A port whose device did not open stays on the open-port list, where the exit-time
         // clean-up (or the end of the run, if it is the last one tried) closes it.
         port_ = factory_.open(entry.index, OPEN_BAUD, 'N', 8, 1);
-        if (port_->status != PORT_OK) {
+        if (port_ == nullptr || port_->status != PORT_OK) {
             continue;
         }
         if (configure_on_port() == 0) {

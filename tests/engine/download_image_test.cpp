@@ -100,7 +100,9 @@ TEST_F(ValidateImageTest, NamesWhatIsMissing) {
     EXPECT_EQ(validate(dir.path("missing.dl").string()), -1);
     EXPECT_EQ(host.calls, failure("Download file not found!"));
     EXPECT_EQ(image_file, nullptr);
-    EXPECT_EQ(clock.total_slept(), 4000u);
+    EXPECT_EQ(validate(dir.path("").string()), -1) << "a directory is no readable file";
+    EXPECT_EQ(host.calls, failure("Download file not found!"));
+    EXPECT_EQ(clock.total_slept(), 6000u);
 }
 
 TEST_F(ValidateImageTest, OpensTheFileAfreshOnEveryCall) {
