@@ -6,13 +6,13 @@
 namespace {
 constexpr std::int64_t kBitsPerByte = 10;
 constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
-constexpr std::chrono::nanoseconds kMinimumLead = std::chrono::milliseconds(2);
+constexpr std::chrono::nanoseconds kMinimumLead = std::chrono::milliseconds(4);
 }  // namespace
 
 LinePacer::LinePacer(unsigned baud) : baud_(baud) {
     if (baud_ != 0) {
         byte_time_ = duration_of(1);
-        lead_ = std::max(kMinimumLead, byte_time_);
+        lead_ = std::max(kMinimumLead, 2 * byte_time_);
     }
 }
 
@@ -39,5 +39,5 @@ SimTime LinePacer::next_allowance(SimTime now) const {
     if (baud_ == 0) {
         return now;
     }
-    return std::max(now, line_free_ + byte_time_ - lead_);
+    return std::max(now, line_free_ - (lead_ - byte_time_) / 2);
 }

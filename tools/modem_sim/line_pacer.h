@@ -15,7 +15,8 @@ class LinePacer {
     std::size_t allowance(SimTime now) const;
     // Records that `count` bytes moved at `now`.
     void moved(std::size_t count, SimTime now);
-    // The earliest time at which at least one byte may move.
+    // When about half a lead of bytes may move: waking then moves bytes in chunks rather
+    // than one at a time, and the rest of the lead absorbs a late wake-up.
     SimTime next_allowance(SimTime now) const;
 
     std::chrono::nanoseconds byte_time() const { return byte_time_; }
