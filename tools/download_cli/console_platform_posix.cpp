@@ -21,11 +21,11 @@ void wait_briefly_for_input() {
     poll(nullptr, 0, 1);
 }
 
-bool map_com1_to_device(const std::string& device, std::string& error) {
-    // The POSIX serial layer opens COMn as the path in KORVAN_COM<n>.
+std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error) {
+    // The POSIX serial layer opens COMn as the path in KORVAN_COM<n>: COM1 becomes device.
     if (setenv("KORVAN_COM1", device.c_str(), 1) != 0) {
         error = std::strerror(errno);
-        return false;
+        return std::nullopt;
     }
-    return true;
+    return PortTableEntry{0, "COM1"};
 }

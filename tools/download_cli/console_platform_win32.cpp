@@ -33,13 +33,21 @@ void wait_briefly_for_input() {
     Sleep(1);
 }
 
-bool map_com1_to_device(const std::string& device, std::string& error) {
+std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error) {
     // Windows names its serial devices itself and the serial layer opens \\.\COMn as it
-    // is, so there is nothing to redirect: only COM1 can stand for COM1.
-    const std::string name = upper_case(device);
-    if (name == "COM1" || name == "\\\\.\\COM1") {
-        return true;
+    // is, so the device must be one of those names: COMn or \\.\COMn.
+    std::string name = upper_case(device);
+    if (name.rfind("\\\\.\\", 0) == 0) {
+        name.erase(0, 4);
     }
-    error = "on Windows only COM1 can be named; without --port COM1 to COM9 are searched";
-    return false;
+    if (name.size() > 3 && name.size() <= 6 && name.rfind("COM", 0) == 0 &&
+        std::all_of(name.begin() + 3, name.end(),
+                    [](unsigned char c) { return std::isdigit(c) != 0; })) {
+        const int number = std::stoi(name.substr(3));
+        if (number >= 1 && number <= 256) {
+            return PortTableEntry{number - 1, "COM" + std::to_string(number)};
+        }
+    }
+    error = "expected a serial port name COM1 to COM256";
+    return std::nullopt;
 }

@@ -33,12 +33,13 @@ int run_download(const CliOptions& options) {
 
     if (!options.port_device.empty()) {
         std::string error;
-        if (!map_com1_to_device(options.port_device, error)) {
+        std::optional<PortTableEntry> entry = port_entry_for_device(options.port_device, error);
+        if (!entry) {
             std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
                       << '\n';
-            return EXIT_DOWNLOAD_FAILED;
+            return EXIT_USAGE_ERROR;
         }
-        sequencer.set_port_table({{0, "COM1"}});
+        sequencer.set_port_table({*entry});
     }
 
     sequencer.begin_run();  // clears the current download path
