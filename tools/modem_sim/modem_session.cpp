@@ -54,16 +54,12 @@ std::optional<SimTime> ModemSession::deadline() const {
     return download_mode_ ? packets_.deadline() : std::nullopt;
 }
 
-void ModemSession::write_flash_if_changed() {
+bool ModemSession::write_flash_if_changed() {
     if (flash_out_path_.empty() || flash_written_) {
-        return;
+        return false;
     }
-    if (!flash_.write_to(flash_out_path_)) {
-        log_.write("flash-out not written: " + flash_out_path_);
-        return;
-    }
-    flash_written_ = true;
-    log_.write("flash written, records " + std::to_string(flash_.record_count()));
+    flash_written_ = flash_.write_to(flash_out_path_);
+    return flash_written_;
 }
 
 void ModemSession::receive_text(std::uint8_t byte, SimTime now) {
@@ -183,7 +179,9 @@ void ModemSession::handle_restore(const Frame& frame, SimTime now) {
         log_.write("restore refused: context " + hex16(context));
         return;
     }
-    write_flash_if_changed();
+    if (write_flash_if_changed()) {
+        log_.write("flash written, records " + std::to_string(flash_.record_count()));
+    }
     if (settings_.faults.no_restore_confirm) {
         return;
     }

@@ -39,8 +39,9 @@ class ModemSession {
     // The modem closed the line (a fault asked for it); it takes nothing more.
     bool hung_up() const { return hung_up_; }
     const FlashStore& flash() const { return flash_; }
-    // Writes the programmed records to the flash-out file unless it is up to date.
-    void write_flash_if_changed();
+    // Writes the programmed records to the flash-out file unless it is up to date; true
+    // when it wrote them.
+    bool write_flash_if_changed();
 
   private:
     void receive_text(std::uint8_t byte, SimTime now);
