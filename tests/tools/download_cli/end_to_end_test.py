@@ -342,6 +342,42 @@ class EndToEnd(unittest.TestCase):
         self.assert_flashed(simulator, image)
         self.assertEqual(decoy.log(), [])
 
+    def test_modem_already_in_download_mode(self):
+        # It ignores AT commands, so nothing of the identification shows, yet the configure
+        # packet that follows every speed finds it.
+        image = self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--ignore-at")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, ["Configuring modem, please wait...",
+                                    "Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+
+    def test_configure_failing_at_115200_is_found_again_at_57600(self):
+        image = self.make_image("firmware.dl")
+        simulator = self.start_simulator(3, "--corrupt-configure", "1,2")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        # At 115200 the modem is identified and switched over, but both configure replies
+        # are spoilt; at 57600 it no longer answers AT but its configure reply is good.
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+        self.assertEqual(simulator.log().count("configure"), 3)
+
+    def test_noise_in_replies_does_not_disturb_the_download(self):
+        image = self.make_image("firmware.dl", "--seed", "11")
+        simulator = self.start_simulator(3, "--noisy-at", "--extra-bytes")
+
+        result = self.run_cli("--image", "firmware.dl")
+
+        self.assert_output(result, MODEM_FOUND + ["Validating download file..."] +
+                           complete_run_after_validation(image), 0)
+        self.assert_flashed(simulator, image)
+
     # Ends without a download ------------------------------------------------------------
 
     def test_cancel_at_the_prompt_sends_no_erase(self):
