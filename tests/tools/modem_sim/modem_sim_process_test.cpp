@@ -157,3 +157,46 @@ TEST_F(ModemSimProcessTest, LineRateTakesTheTimeOfARealLine) {
 }
 
 }  // namespace
+
+namespace {
+
+class ImageToolProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("image_tool_test_" + std::to_string(getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // The tool's first output line and its exit status.
+    std::pair<std::string, int> run(std::vector<std::string> args) {
+        args.insert(args.begin(), KORVAN_IMAGE_TOOL);
+        SimProcess tool(args);
+        std::string line = tool.read_line(kPatience).value_or("");
+        auto status = tool.wait_exit(kPatience);
+        return {line, status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1};
+    }
+
+    fs::path dir;
+};
+
+TEST_F(ImageToolProcessTest, MakesTheImageTheLibraryBuildsAndSumsIt) {
+    std::string path = (dir / "image.dl").string();
+    EXPECT_EQ(run({"make", path, "--seed", "9", "--random-tags", "--tail", "10"}).second, 0);
+    ImageBytes expected = build_image({.seed = 9, .random_tags = true, .tail_bytes = 10});
+    EXPECT_EQ(read_image_file(path), expected);
+
+    char total[8];
+    std::snprintf(total, sizeof total, "%04x", image_checksum_total(expected));
+    EXPECT_EQ(run({"checksum", path}), std::make_pair(std::string(total), 0));
+}
+
+TEST_F(ImageToolProcessTest, InfoTellsAValidImageFromAnInvalidOne) {
+    std::string path = (dir / "corrupt.dl").string();
+    EXPECT_EQ(run({"make", path, "--records", "224", "--corrupt", "100"}).second, 0);
+    EXPECT_EQ(run({"info", path}).first,
+              "bytes 230272, complete records 224, leading good records 99, invalid");
+    EXPECT_NE(run({"checksum", (dir / "missing.dl").string()}).second, 0);
+}
+
+}  // namespace
