@@ -314,6 +314,10 @@ def case_close_after_failure(run):
     wait_until("the failure beep", lambda: run.session.bells.count == 1, 5)
     expect(not ws.is_showing(run.controls()[1]), "the progress bar was shown without a modem")
     run.shot("no-modem-end")
+    run.session.key("F1")  # no help file belongs to the program: nothing happens
+    time.sleep(0.3)
+    windows = [window.name for window in run.application if window is not None]
+    expect(run.alive() and windows == [MAIN_TITLE], f"F1 changed the windows: {windows}")
     run.session.request_close(MAIN_TITLE)
     run.wait_ended()
 

@@ -19,6 +19,7 @@ CDownloadDlg::CDownloadDlg()
     : wxDialog(nullptr, PROGRESS_WINDOW_ID, "Korvan Download Utility", wxDefaultPosition,
                wxDefaultSize, PROGRESS_WINDOW_STYLE),
       clock_(port_clock()),
+      icon_(make_app_icon()),
       timer_(this, static_cast<int>(draw_timer_id())),
       sequencer_(*this, clock_, static_cast<unsigned>(timer_.GetId()), serial_port_factory()) {
     create_controls();
@@ -54,7 +55,7 @@ void CDownloadDlg::create_controls() {
 }
 
 void CDownloadDlg::OnInitDialog(wxInitDialogEvent&) {
-    SetIcon(make_app_icon());
+    SetIcon(icon_);
     // Only a hint to the window manager: OnClose refuses the close itself.
     EnableCloseButton(false);
     status_line_->SetLabelText(" ");

@@ -3,6 +3,7 @@
 #include <wx/button.h>
 #include <wx/dialog.h>
 #include <wx/gauge.h>
+#include <wx/icon.h>
 #include <wx/stattext.h>
 #include <wx/timer.h>
 
@@ -42,6 +43,7 @@ class CDownloadDlg : public wxDialog, public DownloadHost {
     void OnHelp(wxHelpEvent& event);
 
     Clock& clock_;
+    wxIcon icon_;
     wxTimer timer_;
     DownloadSequencer sequencer_;
     wxStaticText* status_line_ = nullptr;
