@@ -351,8 +351,8 @@ def expect_fresh_prompt(run):
 
 def case_prompt_flow(run):
     """No image known: the prompt opens; an empty OK beeps and keeps it open; a path that does
-    not validate brings a new, empty prompt; Browse puts the chosen file in the field; Cancel
-    ends the program without a final message."""
+    not validate brings a new, empty prompt; Browse puts the chosen file in the field and OK
+    hands it to the validation; Cancel ends the program without a final message."""
     run.start()
     prompt, field = expect_fresh_prompt(run)
     run.shot("prompt-1-first")
@@ -411,6 +411,16 @@ def case_prompt_flow(run):
                lambda: ws.find_window(run.application, "Select a file") is None, 10)
     del chooser
     wait_until("the chosen file in the path field", lambda: ws.text_of(field) == picked, 5)
+
+    # The chosen file reaches the validation, which finds it is no image: another prompt.
+    run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "OK"))
+    second_prompt = prompt
+    wait_until("a new prompt",
+               lambda: ws.find_window(run.application, PROMPT_TITLE) not in (None, second_prompt),
+               15)
+    prompt, field = expect_fresh_prompt(run)
+    expect(run.status() == "Invalid download file format!",
+           f"status after choosing a file that is no image: {run.status()}")
 
     bells = run.session.bells.count
     run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "Cancel"))
