@@ -232,6 +232,7 @@ def case_full_run(run):
     expect_layout(window, (187, 61), [(status, (7, 10, 172, 8)), (exit_button, (70, 40, 50, 14))])
     expect_centred(extents(window), (640, 512), "the progress window")
     expect_icon(run, MAIN_TITLE)
+    expect(ws.has_state(exit_button, pyatspi.STATE_IS_DEFAULT), "Exit is not the default button")
     expect(not ws.is_showing(bar), "the progress bar is visible at the start")
     run.shot("full-run-1-start")
 
@@ -365,6 +366,7 @@ def case_prompt_flow(run):
     expect_centred(extents(prompt), (owner.x + owner.width / 2, owner.y + owner.height / 2),
                    "the prompt over the progress window")
     expect_icon(run, PROMPT_TITLE)
+    expect(ws.has_state(button["OK"], pyatspi.STATE_IS_DEFAULT), "OK is not the default button")
     expect(not ws.is_enabled(run.controls()[2]), "Exit is enabled while the prompt is open")
 
     # Tab order: OK, Cancel, path field, Browse.
