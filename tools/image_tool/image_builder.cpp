@@ -15,24 +15,24 @@ ImageBytes make_record(std::uint16_t tag, const std::uint8_t* payload) {
     return record;
 }
 
-ImageBytes build_image(const ImageSpec& spec) {
+ImageBytes build_image(const ImageRecipe& recipe) {
     // mt19937 gives the same sequence on every platform, so a seed names an image.
-    std::mt19937 random(spec.seed);
+    std::mt19937 random(recipe.seed);
     ImageBytes image;
-    image.reserve(spec.records * IMAGE_RECORD_BYTES + spec.tail_bytes);
+    image.reserve(recipe.records * IMAGE_RECORD_BYTES + recipe.tail_bytes);
     std::uint8_t payload[IMAGE_PAYLOAD_BYTES];
-    for (std::size_t index = 0; index < spec.records; ++index) {
+    for (std::size_t index = 0; index < recipe.records; ++index) {
         for (auto& byte : payload) {
             byte = static_cast<std::uint8_t>(random());
         }
-        auto tag = static_cast<std::uint16_t>(spec.random_tags ? random() : index);
+        auto tag = static_cast<std::uint16_t>(recipe.random_tags ? random() : index);
         ImageBytes record = make_record(tag, payload);
-        if (index + 1 == spec.corrupt_record) {
+        if (index + 1 == recipe.corrupt_record) {
             record[IMAGE_RECORD_CHECKED_BYTES] ^= 0xFF;
         }
         image.insert(image.end(), record.begin(), record.end());
     }
-    for (std::size_t i = 0; i < spec.tail_bytes; ++i) {
+    for (std::size_t i = 0; i < recipe.tail_bytes; ++i) {
         image.push_back(static_cast<std::uint8_t>(random()));
     }
     return image;

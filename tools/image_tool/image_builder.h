@@ -15,7 +15,7 @@ inline constexpr std::size_t IMAGE_GOOD_RECORDS = 224;
 
 using ImageBytes = std::vector<std::uint8_t>;
 
-struct ImageSpec {
+struct ImageRecipe {
     std::size_t records = IMAGE_GOOD_RECORDS;
     // Seeds the payload (and the tags when random_tags is set); equal seeds, equal images.
     std::uint32_t seed = 1;
@@ -30,7 +30,7 @@ struct ImageSpec {
 // One record with the given tag and 1024 payload bytes, its check field filled in.
 ImageBytes make_record(std::uint16_t tag, const std::uint8_t* payload);
 
-ImageBytes build_image(const ImageSpec& spec);
+ImageBytes build_image(const ImageRecipe& recipe);
 
 // Checksum of record bytes 4..1027, the share of one record in the checksum total.
 std::uint16_t record_total_share(const std::uint8_t* record);

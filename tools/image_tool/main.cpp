@@ -8,8 +8,8 @@
 
 namespace {
 
-int make_command(const std::string& out_path, const ImageSpec& spec) {
-    if (!write_image_file(out_path, build_image(spec))) {
+int make_command(const std::string& out_path, const ImageRecipe& recipe) {
+    if (!write_image_file(out_path, build_image(recipe))) {
         std::fprintf(stderr, "korvan-image: cannot write %s\n", out_path.c_str());
         return 1;
     }
@@ -46,15 +46,15 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     std::string make_out;
-    ImageSpec spec;
+    ImageRecipe recipe;
     auto* make = app.add_subcommand("make", "Write a sample image of pseudo-random records.");
     make->add_option("out", make_out, "Image file to write")->required();
-    make->add_option("--records", spec.records, "Records to write (default 224)");
-    make->add_option("--seed", spec.seed, "Seed of the payload and tags (default 1)");
-    make->add_flag("--random-tags", spec.random_tags, "Tags from the seed instead of 0, 1, 2...");
-    make->add_option("--corrupt", spec.corrupt_record,
+    make->add_option("--records", recipe.records, "Records to write (default 224)");
+    make->add_option("--seed", recipe.seed, "Seed of the payload and tags (default 1)");
+    make->add_flag("--random-tags", recipe.random_tags, "Tags from the seed instead of 0, 1, 2...");
+    make->add_option("--corrupt", recipe.corrupt_record,
                      "1-based record written with a wrong check field");
-    make->add_option("--tail", spec.tail_bytes, "Bytes of an incomplete record at the end")
+    make->add_option("--tail", recipe.tail_bytes, "Bytes of an incomplete record at the end")
         ->check(CLI::Range(std::size_t{0}, IMAGE_RECORD_BYTES - 1));
 
     std::string checksum_path;
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     if (*make) {
-        return make_command(make_out, spec);
+        return make_command(make_out, recipe);
     }
     if (*checksum) {
         return checksum_command(checksum_path);
