@@ -328,7 +328,6 @@ def case_escape_after_failure(run):
     run.start()
     run.wait_status("the failure message",
                     lambda text: text == "Could not configure modem!", 20)
-    run.session.window_id(MAIN_TITLE)
     run.session.xdotool("windowactivate", "--sync", run.session.window_id(MAIN_TITLE))
     run.session.key("Escape")
     run.wait_ended()
@@ -403,15 +402,13 @@ def case_prompt_flow(run):
     with open(picked, "wb") as stray:
         stray.write(b"not an image")
     run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "Browse..."))
-    chooser = wait_until("the file chooser",
-                         lambda: ws.find_window(run.application, "Select a file"), 10)
+    wait_until("the file chooser", lambda: ws.find_window(run.application, "Select a file"), 10)
     run.shot("prompt-3-browse")
     run.session.key("ctrl+l")
     run.session.type_text(picked)
     run.session.key("Return")
     wait_until("the chooser to close",
                lambda: ws.find_window(run.application, "Select a file") is None, 10)
-    del chooser
     wait_until("the chosen file in the path field", lambda: ws.text_of(field) == picked, 5)
 
     # The chosen file reaches the validation, which finds it is no image: another prompt.
