@@ -5,7 +5,7 @@
 // What the download engine asks of the program hosting it (the window or the console).
 // The engine never touches a widget; every message reaches the user through these.
 class DownloadHost {
-public:
+  public:
     virtual ~DownloadHost() = default;
 
     // The status line shows exactly text.

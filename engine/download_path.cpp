@@ -13,4 +13,6 @@ void set_current_download_path(const char* path) {
     current_download_path[length] = '\0';
 }
 
-void clear_current_download_path() { current_download_path[0] = '\0'; }
+void clear_current_download_path() {
+    current_download_path[0] = '\0';
+}

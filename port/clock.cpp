@@ -6,7 +6,7 @@
 namespace {
 
 class SystemClock final : public Clock {
-public:
+  public:
     std::uint32_t tick_ms() override {
         using namespace std::chrono;
         auto since_start = steady_clock::now().time_since_epoch();
@@ -22,6 +22,10 @@ Clock* current_clock = &system_clock;
 
 }  // namespace
 
-Clock& port_clock() { return *current_clock; }
+Clock& port_clock() {
+    return *current_clock;
+}
 
-void set_port_clock(Clock* clock) { current_clock = clock != nullptr ? clock : &system_clock; }
+void set_port_clock(Clock* clock) {
+    current_clock = clock != nullptr ? clock : &system_clock;
+}

@@ -5,7 +5,7 @@
 // Millisecond tick count and sleep. The port layer and the download engine take time only
 // from here, so tests can run a whole download against a fake clock in milliseconds.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Monotonic milliseconds; wraps at 2^32, so compare only differences.
     virtual std::uint32_t tick_ms() = 0;

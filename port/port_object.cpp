@@ -8,8 +8,12 @@ PortObject* open_port_list = nullptr;
 bool close_all_registered = false;
 PortObject fallback_port_object;
 
-void* zero_filled_allocation(std::size_t size) { return std::calloc(1, size); }
-int register_with_atexit(void (*function)()) { return std::atexit(function); }
+void* zero_filled_allocation(std::size_t size) {
+    return std::calloc(1, size);
+}
+int register_with_atexit(void (*function)()) {
+    return std::atexit(function);
+}
 
 PortAllocator port_allocator = zero_filled_allocation;
 PortExitRegistrar port_exit_registrar = register_with_atexit;
@@ -19,8 +23,12 @@ PortStatus record_not_supported(PortObject* port) {
     return PORT_E_NOT_SUPPORTED;
 }
 
-int unsupported(PortObject* port) { return record_not_supported(port); }
-int unsupported_int(PortObject* port, int) { return record_not_supported(port); }
+int unsupported(PortObject* port) {
+    return record_not_supported(port);
+}
+int unsupported_int(PortObject* port, int) {
+    return record_not_supported(port);
+}
 PortStatus unsupported_line_format(PortObject* port, int, char, int, int) {
     return record_not_supported(port);
 }
@@ -46,7 +54,9 @@ PortStatus default_dump(PortObject* port, const PortLineSink& sink) {
     return record_not_supported(port);
 }
 
-void default_clear_status(PortObject* port) { port->status = PORT_OK; }
+void default_clear_status(PortObject* port) {
+    port->status = PORT_OK;
+}
 
 void fill_default_slots(PortObject* port) {
     port->read_char = unsupported;
@@ -115,9 +125,13 @@ void close_all_ports() {
     }
 }
 
-void* allocate_port_memory(std::size_t size) { return port_allocator(size); }
+void* allocate_port_memory(std::size_t size) {
+    return port_allocator(size);
+}
 
-void free_port_memory(void* memory) { std::free(memory); }
+void free_port_memory(void* memory) {
+    std::free(memory);
+}
 
 PortObject* hand_out_fallback_port_object() {
     PortObject* port = &fallback_port_object;
@@ -131,7 +145,9 @@ PortObject* hand_out_fallback_port_object() {
     return port;
 }
 
-PortObject* open_port_list_head() { return open_port_list; }
+PortObject* open_port_list_head() {
+    return open_port_list;
+}
 
 void set_port_allocator(PortAllocator allocator) {
     port_allocator = allocator != nullptr ? allocator : zero_filled_allocation;

@@ -13,12 +13,12 @@ using PortLineSink = std::function<void(const char* line)>;
 // Every slot takes the port object first. A fresh object's slots answer "not supported"
 // (except close, dump and clear_status), so any operation may be called on any object.
 struct PortObject {
-    void* driver;           // the driver's private record, owned by this object
-    PortObject* next;       // link in the open-port list (towards older objects)
-    std::int32_t port_index;  // 0 is COM1; -1 in the fallback object
-    PortStatus status;      // last error recorded; sticky until an open or clear_status
+    void* driver;              // the driver's private record, owned by this object
+    PortObject* next;          // link in the open-port list (towards older objects)
+    std::int32_t port_index;   // 0 is COM1; -1 in the fallback object
+    PortStatus status;         // last error recorded; sticky until an open or clear_status
     std::int32_t driver_kind;  // 15 once the serial driver attached its record
-    std::uint32_t count;    // bytes moved by the last transfer
+    std::uint32_t count;       // bytes moved by the last transfer
 
     int (*read_char)(PortObject* port);
     int (*unnamed_slot_2)(PortObject* port);
@@ -74,5 +74,5 @@ PortObject* open_port_list_head();
 // registers close_all_ports for process exit (std::atexit by default).
 using PortAllocator = void* (*)(std::size_t size);
 using PortExitRegistrar = int (*)(void (*function)());
-void set_port_allocator(PortAllocator allocator);  // nullptr restores calloc
+void set_port_allocator(PortAllocator allocator);           // nullptr restores calloc
 void set_port_exit_registrar(PortExitRegistrar registrar);  // nullptr restores std::atexit

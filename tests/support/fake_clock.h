@@ -7,7 +7,7 @@
 // A clock that moves only when asked. Every reading advances it by step_per_reading
 // milliseconds, so busy-polling loops reach their time-outs; a sleep advances it at once.
 class FakeClock final : public Clock {
-public:
+  public:
     explicit FakeClock(std::uint32_t start = 0, std::uint32_t step_per_reading = 1)
         : now_(start), step_(step_per_reading) {}
 
@@ -25,7 +25,7 @@ public:
     std::uint32_t now() const { return now_; }
     std::uint64_t total_slept() const { return slept_; }
 
-private:
+  private:
     std::uint32_t now_;
     std::uint32_t step_;
     std::uint64_t slept_ = 0;
@@ -33,7 +33,7 @@ private:
 
 // Installs a FakeClock as the port layer's clock for the lifetime of this object.
 class ScopedPortClock {
-public:
+  public:
     explicit ScopedPortClock(Clock& clock) { set_port_clock(&clock); }
     ~ScopedPortClock() { set_port_clock(nullptr); }
     ScopedPortClock(const ScopedPortClock&) = delete;

@@ -15,7 +15,9 @@ void MemoryLine::deliver(const char* text, std::uint32_t delay_ms) {
     deliver(std::vector<std::uint8_t>(text, text + std::strlen(text)), delay_ms);
 }
 
-std::uint32_t MemoryLine::clock_reading() const { return clock != nullptr ? clock->now() : 0; }
+std::uint32_t MemoryLine::clock_reading() const {
+    return clock != nullptr ? clock->now() : 0;
+}
 
 std::size_t MemoryLine::available() const {
     const std::uint32_t now = clock_reading();
@@ -38,7 +40,9 @@ std::size_t MemoryLine::take(std::uint8_t* buffer, std::size_t n) {
 
 namespace {
 
-MemoryLine& line_of(PortObject* port) { return *static_cast<MemoryLine*>(port->driver); }
+MemoryLine& line_of(PortObject* port) {
+    return *static_cast<MemoryLine*>(port->driver);
+}
 
 PortStatus memory_read_block(PortObject* port, void* buffer, unsigned maximum) {
     port->count =
@@ -74,9 +78,15 @@ PortStatus memory_write_char(PortObject* port, int byte) {
     return memory_write_block(port, &value, 1);
 }
 
-int memory_rx_count(PortObject* port) { return static_cast<int>(line_of(port).available()); }
-int memory_tx_count(PortObject*) { return 0; }
-int memory_tx_free(PortObject* port) { return static_cast<int>(line_of(port).tx_room); }
+int memory_rx_count(PortObject* port) {
+    return static_cast<int>(line_of(port).available());
+}
+int memory_tx_count(PortObject*) {
+    return 0;
+}
+int memory_tx_free(PortObject* port) {
+    return static_cast<int>(line_of(port).tx_room);
+}
 
 PortStatus memory_clear_tx(PortObject* port) {
     ++line_of(port).clear_tx_calls;
@@ -109,4 +119,6 @@ PortObject* open_memory_port(MemoryLine& line, int port_index) {
     return port;
 }
 
-MemoryLine& memory_line_of(PortObject* port) { return line_of(port); }
+MemoryLine& memory_line_of(PortObject* port) {
+    return line_of(port);
+}

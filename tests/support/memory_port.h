@@ -15,8 +15,7 @@ class FakeClock;
 // host reads, each from its due time on (when a clock is attached).
 struct MemoryLine {
     std::vector<std::uint8_t> sent;
-    std::function<void(MemoryLine& line, const std::uint8_t* bytes, std::size_t length)>
-        on_write;
+    std::function<void(MemoryLine& line, const std::uint8_t* bytes, std::size_t length)> on_write;
     FakeClock* clock = nullptr;  // due times are compared with this clock's reading
     unsigned tx_room = 1050;     // bytes a single write_block accepts
     int close_calls = 0;
@@ -32,7 +31,7 @@ struct MemoryLine {
     std::size_t take(std::uint8_t* buffer, std::size_t n);
     std::size_t pending() const { return incoming_.size(); }
 
-private:
+  private:
     struct Pending {
         std::uint32_t due;
         std::uint8_t byte;
