@@ -12,6 +12,26 @@ make_image() {
     image_checksum=$("$native_bin/korvan-image" checksum "$work/image.dl")
 }
 
+# start_window DIR: starts the window program in DIR; sets gui_pid. Its exit status, the
+# result the progress window ended with, lands in DIR/window.result.
+start_window() {
+    local dir=$1
+    (
+        cd "$dir"
+        status=0
+        timeout "$wine_timeout" wine "$win_bin/korvan-download.exe" >gui.out 2>gui.err ||
+            status=$?
+        echo "$status" >window.result
+    ) &
+    gui_pid=$!
+}
+
+window_result_is() {
+    local dir=$1 expected=$2 result
+    result=$(cat "$dir/window.result" 2>/dev/null || echo none)
+    [[ "$result" == "$expected" ]] || fail "window ended with $result, expected $expected"
+}
+
 case_folder() {
     local folder="$work/$1"
     mkdir -p "$folder"
@@ -70,17 +90,15 @@ case_gui_full_run() {
         fail "simulator did not start" || return 1
     map_com_ports 2 "$sim_device"
     start_wineserver
-    (cd "$dir" && exec timeout "$wine_timeout" wine "$win_bin/korvan-download.exe" \
-        >gui.out 2>gui.err) &
-    local gui_pid=$! window
+    start_window "$dir"
+    local window
     window=$(wait_for_window "Korvan Download Utility" 30) || fail "no progress window" ||
         return 1
     wait_for_file_lines "$dir/sim.log" "^record " 60 40 || fail "programming did not start" ||
         return 1
     screenshot "$window" "$work/screenshots/progress-window-programming.png"
-    xdotool windowactivate "$window" 2>/dev/null || true
-    xdotool key --window "$window" Escape 2>/dev/null
-    xdotool key --window "$window" alt+F4 2>/dev/null
+    press_keys "$window" Escape
+    press_keys "$window" alt+F4
     click_dialog_point "$window" 95 47 187 61
     sleep 0.5
     kill -0 "$gui_pid" 2>/dev/null ||
@@ -92,14 +110,17 @@ case_gui_full_run() {
     screenshot "$window" "$work/screenshots/progress-window-complete.png"
     click_dialog_point "$window" 95 47 187 61
     wait_for_exit "$gui_pid" 15 || fail "a click on Exit did not end the window" || return 1
+    window_result_is "$dir" 2 || return 1
     stop_wineserver
     stop_sim
     cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
         return 1
 }
 
-# With no modems.cfg the window asks for the download file; the typed path is taken, the
-# download completes, and Return on the default button (Exit) ends the window.
+# With no modems.cfg the window asks for the download file. OK on the empty field is
+# refused and the prompt stays; Browse opens the Open dialog, whose choice fills the field;
+# OK then takes it, the download completes, and Return on the default button (Exit) ends
+# the window.
 case_gui_prompt() {
     local dir
     dir=$(case_folder gui_prompt)
@@ -107,26 +128,61 @@ case_gui_prompt() {
         fail "simulator did not start" || return 1
     map_com_ports 3 "$sim_device"
     start_wineserver
-    (cd "$dir" && exec timeout "$wine_timeout" wine "$win_bin/korvan-download.exe" \
-        >gui.out 2>gui.err) &
-    local gui_pid=$! window prompt
+    start_window "$dir"
+    local window prompt chooser
     window=$(wait_for_window "Korvan Download Utility" 30) || fail "no progress window" ||
         return 1
     prompt=$(wait_for_window "Specify Download File" 30) || fail "no download file prompt" ||
         return 1
     sleep 0.5
     screenshot "$prompt" "$work/screenshots/download-file-prompt.png"
-    xdotool windowactivate "$prompt" 2>/dev/null || true
-    xdotool type --window "$prompt" "image.dl"
-    xdotool key --window "$prompt" Return
+    click_dialog_point "$prompt" 32 32 186 46  # OK, with the field still empty
+    sleep 0.5
+    xdotool search --onlyvisible --name "^Specify Download File\$" >/dev/null ||
+        fail "OK with an empty path closed the prompt" || return 1
+    click_dialog_point "$prompt" 154 32 186 46  # Browse...
+    chooser=$(wait_for_window "Open" 20) || fail "Browse opened no file dialog" || return 1
+    sleep 1
+    screenshot "$chooser" "$work/screenshots/open-file-dialog.png"
+    type_text "$chooser" "image.dl"
+    press_keys "$chooser" Return
+    sleep 1
+    xdotool search --onlyvisible --name "^Open\$" >/dev/null &&
+        fail "the file dialog stayed open" && return 1
+    screenshot "$prompt" "$work/screenshots/download-file-prompt-browsed.png"
+    press_keys "$prompt" Return
     wait_for_file_lines "$dir/sim.log" "^AT ATZ" 1 40 || fail "the run did not complete" ||
         return 1
     sleep 1.5
-    xdotool windowactivate "$window" 2>/dev/null || true
-    xdotool key --window "$window" Return
+    kill -0 "$gui_pid" 2>/dev/null || fail "window ended before the user left it" || return 1
+    press_keys "$window" Return
     wait_for_exit "$gui_pid" 15 || fail "Return on Exit did not end the window" || return 1
+    window_result_is "$dir" 2 || return 1
     stop_wineserver
     stop_sim
     cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
+        return 1
+}
+
+# Cancelling the download file prompt ends the program at once, before anything is erased.
+case_gui_prompt_cancel() {
+    local dir
+    dir=$(case_folder gui_prompt_cancel)
+    start_sim gui_prompt_cancel --log "$dir/sim.log" || fail "simulator did not start" ||
+        return 1
+    map_com_ports 1 "$sim_device"
+    start_wineserver
+    start_window "$dir"
+    local prompt
+    prompt=$(wait_for_window "Specify Download File" 40) || fail "no download file prompt" ||
+        return 1
+    sleep 0.5
+    press_keys "$prompt" Escape
+    wait_for_exit "$gui_pid" 15 || fail "cancelling the prompt did not end the program" ||
+        return 1
+    window_result_is "$dir" 2 || return 1
+    stop_wineserver
+    stop_sim
+    ! grep -q "^erase" "$dir/sim.log" || fail "the modem was erased after the prompt's Cancel" ||
         return 1
 }

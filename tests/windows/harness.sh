@@ -8,39 +8,79 @@ log() { echo "test-windows: $*"; }
 
 # A fresh 64-bit prefix for this run, without Mono/Gecko prompts, with real fonts and
 # unmanaged windows (there is no window manager under Xvfb).
+#
+# COM ports: at every start Wine's serial driver points dosdevices/comN at the host's
+# serial devices (COM1 at /dev/ttyS0, the kernel console here) unless HKLM\Software\Wine\Ports
+# names a path for COMn. So each of COM1..COM9 is pinned there to a link of our own,
+# $work/com/comN, which each case points at the simulator's pty or at nothing.
 make_wine_prefix() {
     export WINEPREFIX="$root/build/wineprefix" WINEARCH=win64 WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     rm -rf "$WINEPREFIX"
+    mkdir -p "$work/com"
     timeout 120 wineboot -i >"$work/wineboot.log" 2>&1
     timeout 60 wineserver -w
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    timeout 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-        >>"$work/wineboot.log" 2>&1
+    {
+        echo 'REGEDIT4'
+        echo
+        echo '[HKEY_CURRENT_USER\Software\Wine\X11 Driver]'
+        echo '"Managed"="N"'
+        echo
+        echo '[HKEY_LOCAL_MACHINE\Software\Wine\Ports]'
+        local n
+        for n in 1 2 3 4 5 6 7 8 9; do
+            echo "\"COM$n\"=\"$work/com/com$n\""
+        done
+    } >"$work/settings.reg"
+    local windows_path="Z:${work//\//\\}\\settings.reg"
+    timeout 60 wine reg import "$windows_path" >>"$work/wineboot.log" 2>&1
+    timeout 60 wineserver -k || true
     timeout 60 wineserver -w
-    map_com_ports ""
+    map_com_ports
+    # One start of Wine with the new settings lets its serial driver lay out the links.
+    timeout 60 wine cmd /c exit >>"$work/wineboot.log" 2>&1
+    timeout 60 wineserver -w
+    check_com_ports
 }
 
-# Points COM<port> at device and every other COM port at a path that does not exist. Wine's
-# own default maps COM1 to /dev/ttyS0, the kernel console here: it is always replaced.
+# Points COM<port> at device and every other COM port at a path that does not exist.
 map_com_ports() {
     local port=${1:-0} device=${2:-}
     local n
     for n in 1 2 3 4 5 6 7 8 9; do
-        ln -sfn "/nonexistent/korvan-com$n" "$WINEPREFIX/dosdevices/com$n"
+        ln -sfn "/nonexistent/korvan-com$n" "$work/com/com$n"
+        ln -sfn "$work/com/com$n" "$WINEPREFIX/dosdevices/com$n"
     done
     if [[ -n "$device" ]]; then
-        ln -sfn "$device" "$WINEPREFIX/dosdevices/com$port"
+        ln -sfn "$device" "$work/com/com$port"
     fi
+}
+
+# Refuses to go on if any COM port the programs search leads to a host serial device.
+check_com_ports() {
+    local n target
+    for n in 1 2 3 4 5 6 7 8 9; do
+        target=$(readlink -m "$WINEPREFIX/dosdevices/com$n")
+        if [[ "$target" == /dev/ttyS* || "$target" == /dev/ttyUSB* ||
+            "$target" == /dev/ttyACM* ]]; then
+            log "COM$n leads to $target: stopping before anything opens it"
+            exit 2
+        fi
+    done
 }
 
 # wineserver makes the simulator's pty its controlling terminal and floods its log when the
 # pty hangs up, so it is started here with its log in a file and stopped before the simulator.
-start_wineserver() { wineserver -p 60 2>>"$work/wineserver.log"; }
+start_wineserver() {
+    check_com_ports
+    wineserver -p 60 2>>"$work/wineserver.log"
+}
 stop_wineserver() {
     timeout 20 wineserver -k 2>/dev/null || true
     timeout 20 wineserver -w 2>/dev/null || true
+    check_com_ports
 }
 
 sim_pid=""
@@ -48,6 +88,7 @@ sim_pid=""
 start_sim() {
     local name=$1
     shift
+    rm -f "$work/$name.sim.out"
     "$native_bin/korvan-modem-sim" --erase-ms 100 "$@" >"$work/$name.sim.out" \
         2>"$work/$name.sim.err" &
     sim_pid=$!
@@ -76,7 +117,7 @@ start_xvfb() {
             break
         fi
     done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -extension GLX >"$work/xvfb.log" 2>&1 &
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -extension GLX -ardelay 65000 -arinterval 65000 >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     export DISPLAY=":$n"
     local tries=0
@@ -142,6 +183,22 @@ wait_for_file_lines() {
         sleep 0.1
     done
     return 1
+}
+
+# press_keys WINDOW KEY...: gives WINDOW the X input focus (there is no window manager) and
+# presses the keys as a real keyboard would; Wine hands them to the focused Win32 control.
+press_keys() {
+    local window=$1
+    shift
+    timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --delay 50 "$@"
+}
+
+# type_text WINDOW TEXT: types TEXT into WINDOW's focused control.
+type_text() {
+    local window=$1 text=$2
+    timeout 5 xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool type --delay 50 "$text"
 }
 
 # screenshot WINDOW FILE: the window's area of the screen (Wine draws the frame itself).

@@ -14,12 +14,12 @@ BOOL CDownloadApp::InitInstance() {
 
     CDownloadDlg dialog;
     ModalDialog::set_main_dialog(&dialog);
-    dialog.DoModal();
+    result_ = static_cast<int>(dialog.DoModal());
     ModalDialog::set_main_dialog(nullptr);
     return FALSE;
 }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     theApp.InitInstance();
-    return 0;
+    return theApp.result();
 }

@@ -8,6 +8,13 @@ class CDownloadApp {
   public:
     // Returns FALSE: the program has no message loop of its own after the window.
     BOOL InitInstance();
+
+    // How the progress window ended (1 OK, 2 Cancel, -1 not shown); the exit status, which
+    // tells a script how the user left.
+    int result() const { return result_; }
+
+  private:
+    int result_ = -1;
 };
 
 extern CDownloadApp theApp;
