@@ -39,6 +39,23 @@ case_folder() {
     echo "$folder"
 }
 
+# The serial driver over the Win32 API itself: a missing COM1, and COM9 (index 8) on the
+# simulator: open, refused rate, reads with nothing waiting, an AT exchange, dump, close.
+case_driver_checks() {
+    local dir
+    dir=$(case_folder driver_checks)
+    start_sim driver_checks || fail "simulator did not start" || return 1
+    map_com_ports 9 "$sim_device"
+    start_wineserver
+    local status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/serial-driver-check.exe" \
+        >checks.out 2>checks.err) || status=$?
+    stop_wineserver
+    stop_sim
+    tr -d '\r' <"$dir/checks.out" | grep '^FAILED' | sed 's/^/test-windows:   /' || true
+    ((status == 0)) || fail "serial driver checks exited with $status" || return 1
+}
+
 # The console program finds the modem on COM4 (COM3, searched first, is missing), takes the
 # image from .\modems.cfg and writes every record unchanged.
 case_cli_full_run() {
@@ -78,6 +95,21 @@ case_cli_no_modem() {
     last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
     [[ "$last" == "Could not configure modem!" ]] ||
         fail "last line '$last', expected 'Could not configure modem!'" || return 1
+
+    # --port names a Windows port; anything else is a usage error, opened nowhere.
+    start_wineserver
+    status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --port COM7 --image image.dl >port.out 2>port.err) || status=$?
+    local usage_status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --port modem --image image.dl >usage.out 2>usage.err) || usage_status=$?
+    stop_wineserver
+    last=$(tr -d '\r' <"$dir/port.out" | tail -n 1)
+    ((status == 1)) && [[ "$last" == "Could not configure modem!" ]] ||
+        fail "--port COM7: status $status, last line '$last'" || return 1
+    ((usage_status == 64)) || fail "--port modem: status $usage_status, expected 64" ||
+        return 1
 }
 
 # The window runs a whole download. While it runs, Escape, Alt+F4 and a click on the (still

@@ -1,0 +1,115 @@
+// The serial driver over the real Win32 communications API, run under Wine by
+// scripts/test-windows: COM9 is the modem simulator's pty, COM1 leads nowhere and COM20 is
+// unknown. Prints one line per failed check and exits non-zero if any failed.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "port/clock.h"
+#include "port/port_object.h"
+#include "port/port_status.h"
+#include "port/port_transfer.h"
+#include "port/serial_device.h"
+#include "port/windows_driver.h"
+
+namespace {
+
+int failures = 0;
+
+void check(bool condition, const std::string& what) {
+    if (!condition) {
+        std::printf("FAILED: %s\n", what.c_str());
+        ++failures;
+    }
+}
+
+std::string with_value(const char* what, long value) {
+    return std::string(what) + " (got " + std::to_string(value) + ")";
+}
+
+// COM20 is known to nothing: Windows reports the name as not found.
+void check_missing_port() {
+    PortObject* port = open_windows_port(19, 9600, 'N', 8, 1);
+    check(port->status == PORT_E_NO_PORT,
+          with_value("COM20 does not exist: PORT_E_NO_PORT", port->status));
+    check(port->read_block(port, nullptr, 0) == PORT_E_NOT_SUPPORTED,
+          "a port that did not open keeps the default slots");
+    check(port->close(port) == PORT_OK, "closing a port that did not open");
+}
+
+// COM1 is registered with Wine but leads nowhere: Wine opens its placeholder device, whose
+// settings cannot be read, so the open reports a failure all the same.
+void check_port_without_device() {
+    PortObject* port = open_windows_port(0, 9600, 'N', 8, 1);
+    check(port->status != PORT_OK, "COM1 without a device does not open cleanly");
+    port->close(port);
+}
+
+// Everything received within ms milliseconds, read only as far as the device reports it.
+std::string collect_reply(PortObject* port, std::uint32_t ms) {
+    std::string reply;
+    Clock& clock = port_clock();
+    const std::uint32_t start = clock.tick_ms();
+    char buffer[64];
+    while (elapsed_ms(start, clock.tick_ms()) < ms) {
+        if (port->read_block(port, buffer, sizeof buffer) == PORT_OK) {
+            reply.append(buffer, port->count);
+        } else {
+            clock.sleep_ms(5);
+        }
+    }
+    return reply;
+}
+
+void check_dump(PortObject* port) {
+    std::vector<std::string> lines;
+    check(port->dump(port, [&lines](const char* line) { lines.emplace_back(line); }) == PORT_OK,
+          "dump");
+    check(lines.size() == 10, with_value("dump gives ten lines", static_cast<long>(lines.size())));
+    if (lines.size() == 10) {
+        check(lines[4].find("XonChar: 11  XoffChar: 13") != std::string::npos,
+              "dump line 5 shows the XON/XOFF characters: " + lines[4]);
+        check(lines[5].find("XonLim: 262") != std::string::npos,
+              "dump line 6 shows a quarter of the receive queue: " + lines[5]);
+        check(lines[9] == "8250:0000", "dump line 10: " + lines[9]);
+    }
+}
+
+void check_modem_port() {
+    PortObject* port = open_windows_port(8, 9600, 'N', 8, 1);
+    check(port->status == PORT_OK, with_value("COM9 opens", port->status));
+    check(port->driver_kind == WINDOWS_DRIVER_KIND, "the driver record is attached");
+    if (port->status != PORT_OK) {
+        port->close(port);
+        return;
+    }
+
+    char byte = 0;
+    check(port->read_block(port, &byte, 1) == PORT_E_TIMEOUT && port->count == 0,
+          "nothing waiting: PORT_E_TIMEOUT and count 0");
+    check(port->status == PORT_OK, "a read records nothing");
+
+    check(port->set_line_format(port, 115200, 'N', 8, 1) == PORT_E_BAD_BAUD,
+          "set_line_format refuses 115200");
+    port->clear_status(port);
+    check(set_baud_rate(port, 115200) == PORT_OK, "set_baud_rate to 115200");
+
+    check(port_write_string(port, "AT", PORT_TERM_CRLF) == PORT_OK, "writing AT");
+    const std::string reply = collect_reply(port, 1500);
+    check(reply.find("OK") != std::string::npos, "the modem answers AT with OK: '" + reply + "'");
+
+    check_dump(port);
+    check(port->close(port) == PORT_OK, "closing COM9");
+}
+
+}  // namespace
+
+int main() {
+    check(serial_host_supported(), "the host has serial-device support");
+    check_missing_port();
+    check_port_without_device();
+    check_modem_port();
+    std::printf("serial driver checks: %d failed\n", failures);
+    return failures == 0 ? 0 : 1;
+}
