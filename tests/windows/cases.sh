@@ -17,7 +17,7 @@ make_image() {
 start_window() {
     local dir=$1
     (
-        cd "$dir"
+        cd "$dir" || exit 1
         status=0
         timeout "$wine_timeout" wine "$win_bin/korvan-download.exe" >gui.out 2>gui.err ||
             status=$?
