@@ -76,6 +76,23 @@ void check_dump(PortObject* port) {
     }
 }
 
+std::uint32_t device_rate(PortObject* port) {
+    SerialSettings settings{};
+    const auto* record = static_cast<const WindowsDriverRecord*>(port->driver);
+    return serial_get_settings(record->handle, &settings) ? settings.BaudRate : 0;
+}
+
+// set_baud_rate changes the device alone; the next line control writes the driver's copy,
+// and with it the copy's 9600, back to the device.
+void check_speed_round_trip(PortObject* port) {
+    check(device_rate(port) == 9600, with_value("the device runs at 9600", device_rate(port)));
+    check(set_baud_rate(port, 57600) == PORT_OK, "set_baud_rate to 57600");
+    check(device_rate(port) == 57600, with_value("the device runs at 57600", device_rate(port)));
+    check(port->set_dtr(port, 1) == PORT_OK, "set_dtr");
+    check(device_rate(port) == 9600,
+          with_value("set_dtr wrote the copy's 9600 back", device_rate(port)));
+}
+
 void check_modem_port() {
     PortObject* port = open_windows_port(8, 9600, 'N', 8, 1);
     check(port->status == PORT_OK, with_value("COM9 opens", port->status));
@@ -93,6 +110,7 @@ void check_modem_port() {
     check(port->set_line_format(port, 115200, 'N', 8, 1) == PORT_E_BAD_BAUD,
           "set_line_format refuses 115200");
     port->clear_status(port);
+    check_speed_round_trip(port);
     check(set_baud_rate(port, 115200) == PORT_OK, "set_baud_rate to 115200");
 
     check(port_write_string(port, "AT", PORT_TERM_CRLF) == PORT_OK, "writing AT");
@@ -100,6 +118,10 @@ void check_modem_port() {
     check(reply.find("OK") != std::string::npos, "the modem answers AT with OK: '" + reply + "'");
 
     check_dump(port);
+    check(port->write_block(port, std::string(1100, 'x').data(), 1100) == PORT_E_TX_FULL &&
+              port->count == 1050,
+          with_value("1100 bytes into a 1050-byte queue: 1050 sent, PORT_E_TX_FULL",
+                     static_cast<long>(port->count)));
     check(port->close(port) == PORT_OK, "closing COM9");
 }
 
