@@ -140,6 +140,18 @@ TEST_F(DownloadProtocolTest, StaleInputIsDrainedAndSurplusWaitsForTheNextDrain) 
     EXPECT_EQ(read_le16(reply + 12), 1);
 }
 
+TEST_F(DownloadProtocolTest, RetryDrainsWhatTheFailedAttemptLeftBehind) {
+    Bytes corrupt_and_surplus = make_command_reply(CMD_CONFIGURE, modem.device_info, 0x1234);
+    corrupt_and_surplus[15] ^= 0xFF;
+    corrupt_and_surplus.insert(corrupt_and_surplus.end(), {0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
+    const Bytes good = make_command_reply(CMD_CONFIGURE, modem.device_info, 0x1234);
+    answer_with({corrupt_and_surplus, good});
+
+    ASSERT_EQ(exchange_command(port, CMD_CONFIGURE, 0, reply), 0);
+    EXPECT_EQ(modem.requests.size(), 2u);
+    EXPECT_EQ(Bytes(reply, reply + 16), good);
+}
+
 TEST_F(DownloadProtocolTest, ReplyIsJudgedByItsCheckFieldAlone) {
     Bytes odd(16, 0x5A);
     write_le16(odd.data() + 14, block_checksum(odd.data(), 14));
