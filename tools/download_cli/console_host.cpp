@@ -41,9 +41,7 @@ void ConsoleHost::show_status_and_wait(const char* text, std::uint32_t ms) {
 
 void ConsoleHost::report_outcome(const char* text) {
     write_line(text);
-    if (kind_.output_is_terminal) {
-        out_ << '\a' << std::flush;
-    }
+    beep();
     const bool complete = std::strncmp(text, COMPLETION_PREFIX, sizeof COMPLETION_PREFIX - 1) == 0;
     exit_code_ = complete ? EXIT_DOWNLOAD_COMPLETE : EXIT_DOWNLOAD_FAILED;
 }
@@ -83,23 +81,30 @@ void ConsoleHost::end_window(int code) {
     exit_code_ = code;
 }
 
+// Like the window's prompt, an empty answer is not taken: it beeps and asks again, so OK
+// always comes with a path.
 int ConsoleHost::prompt_download_file() {
     close_bar_line();
-    out_ << "Download file: " << std::flush;
-    std::string line;
-    if (!std::getline(in_, line)) {
-        out_ << '\n' << std::flush;
-        return DIALOG_RESULT_CANCEL;
+    for (;;) {
+        out_ << "Download file: " << std::flush;
+        std::string line;
+        if (!std::getline(in_, line)) {
+            out_ << '\n' << std::flush;
+            return DIALOG_RESULT_CANCEL;
+        }
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!kind_.input_is_terminal) {
+            // Nobody typed it, so the terminal did not echo it: keep the transcript readable.
+            out_ << line << '\n' << std::flush;
+        }
+        set_current_download_path(line.c_str());
+        if (current_download_path[0] != '\0') {
+            return DIALOG_RESULT_OK;
+        }
+        beep();
     }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    if (!kind_.input_is_terminal) {
-        // Nobody typed it, so the terminal did not echo it: keep the transcript readable.
-        out_ << line << '\n' << std::flush;
-    }
-    set_current_download_path(line.c_str());
-    return DIALOG_RESULT_OK;
 }
 
 void ConsoleHost::start_timer(unsigned timer_id, unsigned period_ms) {
@@ -112,6 +117,12 @@ void ConsoleHost::stop_timer(unsigned timer_id) {
 
 void ConsoleHost::set_records_done_source(std::function<int()> records_done) {
     records_done_ = std::move(records_done);
+}
+
+void ConsoleHost::beep() {
+    if (kind_.output_is_terminal) {
+        out_ << '\a' << std::flush;
+    }
 }
 
 void ConsoleHost::write_line(const std::string& text) {

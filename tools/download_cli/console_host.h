@@ -50,6 +50,7 @@ class ConsoleHost final : public DownloadHost {
 
   private:
     void write_line(const std::string& text);
+    void beep();
     void close_bar_line();
     void draw_bar(int position);
     void draw_milestone(int position);

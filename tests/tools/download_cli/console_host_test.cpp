@@ -139,6 +139,23 @@ TEST_F(ConsoleHostTest, PromptSetsTheDownloadPathFromOneLine) {
     EXPECT_EQ(out.str(), "Download file: images/first.dl\nDownload file: second.dl\n");
 }
 
+TEST_F(ConsoleHostTest, EmptyAnswerBeepsAndAsksAgain) {
+    in.str("\n\r\nfirmware.dl\n");
+    ConsoleHost on_terminal = make_host(terminal);
+    EXPECT_EQ(on_terminal.prompt_download_file(), DIALOG_RESULT_OK);
+    EXPECT_STREQ(current_download_path, "firmware.dl");
+    EXPECT_EQ(out.str(), "Download file: \aDownload file: \aDownload file: ");
+
+    in.clear();
+    in.str("\n");
+    out.str("");
+    set_current_download_path("earlier.dl");
+    ConsoleHost piped = make_host(pipe);
+    EXPECT_EQ(piped.prompt_download_file(), DIALOG_RESULT_CANCEL);
+    EXPECT_STREQ(current_download_path, "");
+    EXPECT_EQ(out.str(), "Download file: \nDownload file: \n");
+}
+
 TEST_F(ConsoleHostTest, EndOfInputAtThePromptIsCancel) {
     in.str("");
     ConsoleHost host = make_host(pipe);
