@@ -210,12 +210,17 @@ class EndToEnd(unittest.TestCase):
     def write_modem_map(self, text):
         (self.folder / "modems.cfg").write_text(text)
 
-    def run_cli(self, *arguments, stdin_text=""):
-        """Runs the front end in the test folder; every unmapped COM port does not exist."""
+    def cli_environment(self):
+        """Every COM port mapped: to its simulator or silent line, else to a missing path."""
         environment = dict(os.environ)
         for number in range(1, 10):
             environment[f"KORVAN_COM{number}"] = self.ports.get(
                 number, str(self.folder / f"no-such-port-COM{number}"))
+        return environment
+
+    def run_cli(self, *arguments, stdin_text=""):
+        """Runs the front end in the test folder."""
+        environment = self.cli_environment()
         started = time.monotonic()
         result = subprocess.run([str(CLI), *arguments], cwd=self.folder, env=environment,
                                 input=stdin_text, capture_output=True, text=True,
@@ -382,17 +387,45 @@ class EndToEnd(unittest.TestCase):
 
     def test_cancel_at_the_prompt_sends_no_erase(self):
         simulator = self.start_simulator(3)
-
-        result = self.run_cli(stdin_text="")
-
-        self.assert_output(result, MODEM_FOUND + [
-            "Validating download file...",
-            "Download file not specified!",
-            "Download file: ",
-        ], 2)
+        cli = subprocess.Popen([str(CLI)], cwd=self.folder, env=self.cli_environment(),
+                               stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+        try:
+            # A script reading the output as it comes sees every line, and the prompt, while
+            # the program still waits for its answer: nothing sits in a buffer.
+            shown = self.read_until(cli.stdout, b"Download file: ", CLI_TIMEOUT_S)
+            self.assertIsNone(cli.poll())
+            self.assertEqual(shown.decode().split("\n"), MODEM_FOUND + [
+                "Validating download file...",
+                "Download file not specified!",
+                "Download file: ",
+            ])
+            # End of input: Cancel.
+            rest, errors = cli.communicate(input=b"", timeout=CLI_TIMEOUT_S)
+        finally:
+            if cli.poll() is None:
+                cli.kill()
+                cli.communicate()
+        self.assertEqual(rest, b"\n", errors)
+        self.assertEqual(cli.returncode, 2, errors)
         log = simulator.log()
         self.assertIn("configure", log)
         self.assertNotIn("erase", log)
+
+    @staticmethod
+    def read_until(stream, ending, seconds):
+        """What the stream delivers until it ends with ending; fails after seconds."""
+        received = b""
+        deadline = time.monotonic() + seconds
+        while not received.endswith(ending):
+            ready, _, _ = select.select([stream], [], [], max(0, deadline - time.monotonic()))
+            if not ready:
+                raise AssertionError(f"no {ending!r} after {seconds} s; got {received!r}")
+            chunk = os.read(stream.fileno(), 4096)
+            if not chunk:
+                raise AssertionError(f"output ended before {ending!r}; got {received!r}")
+            received += chunk
+        return received
 
     def test_no_modem(self):
         result = self.run_cli()
@@ -404,14 +437,27 @@ class EndToEnd(unittest.TestCase):
     def test_erase_not_confirmed(self):
         self.make_image("firmware.dl")
         simulator = self.start_simulator(3, "--no-erase-confirm")
+        cli = subprocess.Popen([str(CLI), "--image", "firmware.dl"], cwd=self.folder,
+                               env=self.cli_environment(), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            # Each line reaches a script reading the pipe while the program still waits
+            # for the erase to be confirmed: nothing sits in a buffer.
+            shown = self.read_until(cli.stdout, b"Erasing modem program memory...\n",
+                                    CLI_TIMEOUT_S)
+            self.assertIsNone(cli.poll(), "the erase wait is over before its line was read")
+            rest, errors = cli.communicate(timeout=CLI_TIMEOUT_S)
+        finally:
+            if cli.poll() is None:
+                cli.kill()
+                cli.communicate()
 
-        result = self.run_cli("--image", "firmware.dl")
-
-        self.assert_output(result, MODEM_FOUND + [
+        self.assertEqual((shown + rest).decode().splitlines(), MODEM_FOUND + [
             "Validating download file...",
             "Erasing modem program memory...",
             "Could not erase modem program memory!",
-        ], 1)
+        ], errors)
+        self.assertEqual(cli.returncode, 1, errors)
         log = simulator.log()
         self.assertEqual(log.count("erase"), 2)
         self.assertFalse(any(line.startswith("record ") for line in log))
