@@ -349,6 +349,17 @@ def expect_fresh_prompt(run):
     return prompt, field
 
 
+def expect_download_file_filters(chooser):
+    """The chooser offers the download files, selected, then all files."""
+    filters = ws.find_control(chooser, pyatspi.ROLE_COMBO_BOX)
+    expect(filters is not None, "the file chooser has no filter choice")
+    choices = [item.name for item in ws.descendants(filters)
+               if item.getRole() == pyatspi.ROLE_MENU_ITEM]
+    expect(choices == ["Download Files (*.dl)", "All Files (*.*)"],
+           f"the file chooser offers {choices}")
+    expect(filters.name == "Download Files (*.dl)", f"the chooser starts with {filters.name!r}")
+
+
 def case_prompt_flow(run):
     """No image known: the prompt opens; an empty OK beeps and keeps it open; a path that does
     not validate brings a new, empty prompt; Browse puts the chosen file in the field and OK
@@ -402,7 +413,9 @@ def case_prompt_flow(run):
     with open(picked, "wb") as stray:
         stray.write(b"not an image")
     run.session.click(ws.find_control(prompt, pyatspi.ROLE_PUSH_BUTTON, "Browse..."))
-    wait_until("the file chooser", lambda: ws.find_window(run.application, "Select a file"), 10)
+    chooser = wait_until("the file chooser",
+                         lambda: ws.find_window(run.application, "Select a file"), 10)
+    expect_download_file_filters(chooser)
     run.shot("prompt-3-browse")
     run.session.key("ctrl+l")
     run.session.type_text(picked)
