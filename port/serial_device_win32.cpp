@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <cstring>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -39,6 +41,31 @@ OVERLAPPED* fresh_overlapped(HANDLE handle, SerialIoBlock* io) {
     finish_pending_io(handle, overlapped);
     std::memset(overlapped, 0, sizeof *overlapped);
     return overlapped;
+}
+
+// The system reads a write's bytes from the buffer it was given until the write completes,
+// yet a write under way counts as done and its caller's buffer may be gone by then (a single
+// byte on the stack). So every device writes from a copy of its own, kept until its next
+// read or write (which first waits for this one) or its close.
+struct WriteCopy {
+    OVERLAPPED* overlapped = nullptr;
+    std::vector<unsigned char> bytes;
+};
+
+std::map<HANDLE, WriteCopy>& write_copies() {
+    // Never destroyed: ports still open at exit are closed by an exit-time clean-up that may
+    // run after static objects are gone.
+    static auto* copies = new std::map<HANDLE, WriteCopy>;
+    return *copies;
+}
+
+void release_write_copy(HANDLE handle) {
+    auto found = write_copies().find(handle);
+    if (found == write_copies().end()) {
+        return;
+    }
+    finish_pending_io(handle, found->second.overlapped);
+    write_copies().erase(found);
 }
 
 // Win32 takes plain rates (CBR_128000 is 128000); the driver hands the two rates above
@@ -208,8 +235,13 @@ bool serial_read(SerialHandle device, void* buffer, std::uint32_t n, std::uint32
 bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::uint32_t* done,
                   SerialIoBlock* io) {
     HANDLE handle = device_handle(device);
+    OVERLAPPED* overlapped = fresh_overlapped(handle, io);
+    WriteCopy& copy = write_copies()[handle];
+    copy.overlapped = overlapped;
+    const auto* first = static_cast<const unsigned char*>(bytes);
+    copy.bytes.assign(first, first + n);
     DWORD transferred = 0;
-    BOOL completed = WriteFile(handle, bytes, n, &transferred, fresh_overlapped(handle, io));
+    BOOL completed = WriteFile(handle, copy.bytes.data(), n, &transferred, overlapped);
     *done = completed ? transferred : 0;
     return completed != FALSE;
 }
@@ -249,7 +281,9 @@ bool serial_clear_break(SerialHandle device) {
 }
 
 bool serial_close(SerialHandle device) {
-    return CloseHandle(device_handle(device)) != FALSE;
+    HANDLE handle = device_handle(device);
+    release_write_copy(handle);
+    return CloseHandle(handle) != FALSE;
 }
 
 std::int32_t serial_last_error() {
