@@ -149,6 +149,70 @@ case_gui_full_run() {
         return 1
 }
 
+# cpu_ticks PID: the CPU time the process has used so far, in clock ticks.
+cpu_ticks() {
+    awk '{ print $14 + $15 }' "/proc/$1/stat"
+}
+
+# window_program_pid: the process of the running korvan-download.exe itself (not the
+# timeout and wine commands that started it).
+window_program_pid() {
+    local pid
+    for pid in $(pgrep -f "korvan-download.exe" || true); do
+        if [[ "$(cat "/proc/$pid/comm" 2>/dev/null)" == korvan-download* ]]; then
+            echo "$pid"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# The modem never confirms the erase, so the step waits twice 10 s for it. During the wait
+# the window refuses to close and stays cheap; Exit stays disabled until the failure is
+# reported, and then a click on it ends the window.
+case_gui_erase_wait() {
+    local dir
+    dir=$(case_folder gui_erase_wait)
+    cp "$root/tests/windows/modems.cfg" "$dir/"
+    start_sim gui_erase_wait --no-erase-confirm --log "$dir/sim.log" ||
+        fail "simulator did not start" || return 1
+    map_com_ports 3 "$sim_device"
+    start_wineserver
+    start_window "$dir"
+    local window pid
+    window=$(wait_for_window "Korvan Download Utility" 30) || fail "no progress window" ||
+        return 1
+    wait_for_file_lines "$dir/sim.log" "^erase" 1 40 || fail "the erase was not sent" ||
+        return 1
+    pid=$(window_program_pid) || fail "no korvan-download.exe process" || return 1
+    sleep 0.5
+    local ticks_per_second before busy
+    ticks_per_second=$(getconf CLK_TCK)
+    before=$(cpu_ticks "$pid")
+    sleep 2
+    busy=$(($(cpu_ticks "$pid") - before))
+    log "  window program during the wait: $busy CPU ticks in 2 s ($ticks_per_second a second)"
+    ((busy * 2 < ticks_per_second)) ||
+        fail "waiting for the modem used $busy CPU ticks in 2 s" || return 1
+    press_keys "$window" alt+F4
+    sleep 0.5
+    kill -0 "$gui_pid" 2>/dev/null || fail "Alt+F4 ended the window during the wait" ||
+        return 1
+
+    wait_for_file_lines "$dir/sim.log" "^erase" 2 20 || fail "the erase was not sent again" ||
+        return 1
+    local second_erase=$SECONDS
+    until ! kill -0 "$gui_pid" 2>/dev/null || ((SECONDS - second_erase > 20)); do
+        click_dialog_point "$window" 95 47 187 61
+        sleep 1
+    done
+    ((SECONDS - second_erase >= 9)) ||
+        fail "Exit ended the window $((SECONDS - second_erase)) s after the second erase" ||
+        return 1
+    wait_for_exit "$gui_pid" 5 || fail "a click on Exit did not end the window" || return 1
+    window_result_is "$dir" 2 || return 1
+}
+
 # With no modems.cfg the window asks for the download file. OK on the empty field is
 # refused and the prompt stays; Browse opens the Open dialog, whose choice fills the field;
 # OK then takes it, the download completes, and Return on the default button (Exit) ends
