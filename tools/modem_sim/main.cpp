@@ -96,7 +96,9 @@ int main(int argc, char** argv) {
     std::string log_path;
     std::vector<unsigned> corrupt_configure;
 
-    app.add_option("--device", device, "Serve this existing terminal instead of a new pty");
+    app.add_option("--device", device,
+                   "Serve this existing terminal instead of a new pty, set to the fastest of "
+                   "--bauds");
     app.add_option("--link", link_path, "Also make a symbolic link to the line here");
     app.add_option("--model", settings.model, "Identification text answered to ATI3")
         ->capture_default_str();
@@ -149,8 +151,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string error;
-    auto line =
-        device.empty() ? SerialLine::create_pty(error) : SerialLine::open_device(device, error);
+    // Its speed can only follow the host where the host shares its settings (a pty).
+    const unsigned device_baud = loop_options.bauds.empty() ? 0 : *loop_options.bauds.rbegin();
+    auto line = device.empty() ? SerialLine::create_pty(error)
+                               : SerialLine::open_device(device, device_baud, error);
     if (!line) {
         std::fprintf(stderr, "modem-sim: %s\n", error.c_str());
         return 1;

@@ -23,16 +23,27 @@ constexpr SpeedName kSpeeds[] = {
     {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600},
 };
 
-bool make_raw(int fd, bool set_speed) {
+// The termios speed for baud; B0 when there is none.
+speed_t speed_for(unsigned baud) {
+    for (const SpeedName& entry : kSpeeds) {
+        if (entry.baud == baud) {
+            return entry.speed;
+        }
+    }
+    return B0;
+}
+
+// Raw mode; speed B0 keeps the line's speed.
+bool make_raw(int fd, speed_t speed) {
     termios settings{};
     if (tcgetattr(fd, &settings) != 0) {
         return false;
     }
     cfmakeraw(&settings);
     settings.c_cflag |= CLOCAL | CREAD;
-    if (set_speed) {
-        cfsetispeed(&settings, B9600);
-        cfsetospeed(&settings, B9600);
+    if (speed != B0) {
+        cfsetispeed(&settings, speed);
+        cfsetospeed(&settings, speed);
     }
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
@@ -51,7 +62,7 @@ std::unique_ptr<SerialLine> SerialLine::create_pty(std::string& error) {
         return nullptr;
     }
     const char* slave_name = ttyname(slave);
-    if (slave_name == nullptr || !make_raw(slave, true) ||
+    if (slave_name == nullptr || !make_raw(slave, B9600) ||
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
         error = describe("pty set-up");
         ::close(master);
@@ -61,13 +72,19 @@ std::unique_ptr<SerialLine> SerialLine::create_pty(std::string& error) {
     return std::unique_ptr<SerialLine>(new SerialLine(master, slave, slave_name));
 }
 
-std::unique_ptr<SerialLine> SerialLine::open_device(const std::string& path, std::string& error) {
+std::unique_ptr<SerialLine> SerialLine::open_device(const std::string& path, unsigned baud,
+                                                    std::string& error) {
+    const speed_t speed = baud == 0 ? B0 : speed_for(baud);
+    if (baud != 0 && speed == B0) {
+        error = "no terminal speed for " + std::to_string(baud) + " baud";
+        return nullptr;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         error = describe(path.c_str());
         return nullptr;
     }
-    if (!make_raw(fd, false)) {
+    if (!make_raw(fd, speed)) {
         error = describe(path.c_str());
         ::close(fd);
         return nullptr;

@@ -10,7 +10,10 @@ class SerialLine {
     // A new pty; the host opens name(). The pty's own slave side stays open here so that
     // the master never sees a hang-up while the host closes and reopens the port.
     static std::unique_ptr<SerialLine> create_pty(std::string& error);
-    static std::unique_ptr<SerialLine> open_device(const std::string& path, std::string& error);
+    // An existing terminal, set to baud (0 keeps its speed): the far end of a real line
+    // cannot show the host's speed here, so the modem listens at one of its own.
+    static std::unique_ptr<SerialLine> open_device(const std::string& path, unsigned baud,
+                                                   std::string& error);
 
     ~SerialLine();
     SerialLine(const SerialLine&) = delete;

@@ -1,5 +1,6 @@
 // The simulator binary on a real pty, driven from a raw terminal descriptor as a host would.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,6 +143,25 @@ TEST_F(ModemSimProcessTest, HangupAtARecordClosesTheLineAndExits) {
     EXPECT_EQ(sim->read_line(kPatience), summary(1, image_checksum_total(image, 1)));
     EXPECT_FALSE(fs::is_symlink(link_path));
     EXPECT_TRUE(wait_for_line_in_file(log_path, "hangup at record 2", kPatience));
+}
+
+TEST_F(ModemSimProcessTest, ExistingDeviceListensAtTheFastestSpeedAndFollowsItsSettings) {
+    // The device is a pty's slave; the test holds the master, whose settings are the
+    // slave's. A fresh pty runs at 38400, where the modem would understand nothing.
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    host = HostLine::adopt(master);
+    const std::string device = ttyname(slave);
+    sim = std::make_unique<SimProcess>(
+        std::vector<std::string>{KORVAN_MODEM_SIM, "--log", log_path, "--device", device});
+    EXPECT_EQ(sim->read_line(kPatience), device);
+    close(slave);
+
+    EXPECT_EQ(command("AT\r", 9), "AT\r\r\nOK\r\n");
+    host->set_speed(B9600);
+    host->write_text("AT\r");
+    EXPECT_TRUE(wait_for_line_in_file(log_path, "garbled 3 bytes at 9600 baud", kPatience));
 }
 
 TEST_F(ModemSimProcessTest, LineRateTakesTheTimeOfARealLine) {

@@ -113,6 +113,12 @@ HostLine::HostLine(const std::string& path) {
     tcsetattr(fd_, TCSANOW, &settings);
 }
 
+std::unique_ptr<HostLine> HostLine::adopt(int fd) {
+    std::unique_ptr<HostLine> line(new HostLine());
+    line->fd_ = fd;
+    return line;
+}
+
 HostLine::~HostLine() {
     if (fd_ >= 0) {
         close(fd_);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ class SimProcess {
 class HostLine {
   public:
     explicit HostLine(const std::string& path);
+    // Takes over an open descriptor, such as a pty's master, as the host's end.
+    static std::unique_ptr<HostLine> adopt(int fd);
     ~HostLine();
     HostLine(const HostLine&) = delete;
     HostLine& operator=(const HostLine&) = delete;
@@ -48,6 +51,8 @@ class HostLine {
     bool wait_hangup(std::chrono::milliseconds timeout);
 
   private:
+    HostLine() = default;
+
     int fd_ = -1;
 };
 
