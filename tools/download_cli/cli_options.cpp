@@ -2,10 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#ifndef KORVAN_VERSION
-#define KORVAN_VERSION "0.0.0"
-#endif
-
+// KORVAN_VERSION comes from the build (the project's version).
 std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code) {
     CliOptions options;
     CLI::App app{
