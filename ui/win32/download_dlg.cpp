@@ -2,21 +2,13 @@
 
 #include <commctrl.h>
 
-#include <cstdlib>
-#include <ctime>
-
 #include "port/clock.h"
+#include "ui/timer_id.h"
 #include "ui/win32/download_file_dlg.h"
 #include "ui/win32/help_engine.h"
 #include "ui/win32/resource_ids.h"
 
 namespace {
-
-// The window's one timer gets a pseudo-random identifier drawn once per process.
-unsigned draw_timer_id() {
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    return static_cast<unsigned>(std::rand());
-}
 
 constexpr LPARAM kProgressRange = MAKELPARAM(0, IMAGE_RECORD_COUNT);
 

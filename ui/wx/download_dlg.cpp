@@ -2,10 +2,10 @@
 
 #include <wx/utils.h>
 
+#include "ui/timer_id.h"
 #include "ui/wx/app_icon.h"
 #include "ui/wx/control_ids.h"
 #include "ui/wx/download_file_dlg.h"
-#include "ui/wx/timer_id.h"
 #include "ui/wx/wx_text.h"
 
 namespace {

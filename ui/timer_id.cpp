@@ -1,4 +1,4 @@
-#include "ui/wx/timer_id.h"
+#include "ui/timer_id.h"
 
 #include <cstdlib>
 #include <ctime>
