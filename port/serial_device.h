@@ -57,6 +57,19 @@ inline constexpr unsigned RTS_CONTROL_HANDSHAKE = 2;
 inline constexpr std::uint32_t SERIAL_RATE_CODE_128000 = 0x1FF00;
 inline constexpr std::uint32_t SERIAL_RATE_CODE_256000 = 0x3FF00;
 
+// The line rate a rate code stands for; any other value is a plain rate already. Both
+// device layers take plain rates.
+inline std::uint32_t serial_plain_rate(std::uint32_t baud_rate) {
+    switch (baud_rate) {
+        case SERIAL_RATE_CODE_128000:
+            return 128000;
+        case SERIAL_RATE_CODE_256000:
+            return 256000;
+        default:
+            return baud_rate;
+    }
+}
+
 // The complete line settings of a device (the fields of the Win32 DCB).
 struct SerialSettings {
     std::uint32_t BaudRate;  // a plain rate, or one of the two rate codes

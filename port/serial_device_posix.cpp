@@ -88,18 +88,6 @@ bool standard_speed(std::uint32_t rate, speed_t* code) {
     return false;
 }
 
-// The two rate codes stand for 128000 and 256000; any other value is a plain rate.
-std::uint32_t line_rate(std::uint32_t baud_rate) {
-    switch (baud_rate) {
-        case SERIAL_RATE_CODE_128000:
-            return 128000;
-        case SERIAL_RATE_CODE_256000:
-            return 256000;
-        default:
-            return baud_rate;
-    }
-}
-
 bool apply_line_rate(int fd, termios& attributes, std::uint32_t rate) {
     speed_t code = 0;
     if (standard_speed(rate, &code)) {
@@ -424,7 +412,7 @@ bool serial_get_settings(SerialHandle handle, SerialSettings* settings) {
         return fail_with_errno();
     }
     *settings = device.settings;
-    if (rate != line_rate(device.settings.BaudRate)) {
+    if (rate != serial_plain_rate(device.settings.BaudRate)) {
         settings->BaudRate = rate;
     }
     return true;
@@ -432,7 +420,7 @@ bool serial_get_settings(SerialHandle handle, SerialSettings* settings) {
 
 bool serial_set_settings(SerialHandle handle, const SerialSettings& settings) {
     PosixSerialDevice& device = device_of(handle);
-    const std::uint32_t rate = line_rate(settings.BaudRate);
+    const std::uint32_t rate = serial_plain_rate(settings.BaudRate);
     if (rate == 0 || rate > HIGHEST_RATE) {
         return fail(SERIAL_IE_BAUDRATE);
     }

@@ -68,19 +68,6 @@ void release_write_copy(HANDLE handle) {
     write_copies().erase(found);
 }
 
-// Win32 takes plain rates (CBR_128000 is 128000); the driver hands the two rates above
-// 57600 it accepts over as rate codes.
-DWORD win32_rate(std::uint32_t baud_rate) {
-    switch (baud_rate) {
-        case SERIAL_RATE_CODE_128000:
-            return CBR_128000;
-        case SERIAL_RATE_CODE_256000:
-            return CBR_256000;
-        default:
-            return baud_rate;
-    }
-}
-
 void settings_from_dcb(const DCB& dcb, SerialSettings* settings) {
     settings->BaudRate = dcb.BaudRate;
     settings->fBinary = dcb.fBinary;
@@ -111,7 +98,7 @@ void settings_from_dcb(const DCB& dcb, SerialSettings* settings) {
 DCB dcb_from_settings(const SerialSettings& settings) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = win32_rate(settings.BaudRate);
+    dcb.BaudRate = serial_plain_rate(settings.BaudRate);
     dcb.fBinary = settings.fBinary;
     dcb.fParity = settings.fParity;
     dcb.fOutxCtsFlow = settings.fOutxCtsFlow;
