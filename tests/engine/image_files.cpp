@@ -4,18 +4,15 @@
 #include <random>
 #include <stdexcept>
 
-#include "engine/block_checksum.h"
-#include "engine/download_image.h"
+#include "tools/image_tool/image_builder.h"
 
 std::vector<std::uint8_t> make_image_record(std::uint16_t tag, std::uint32_t seed) {
-    std::vector<std::uint8_t> record(IMAGE_RECORD_SIZE);
+    std::uint8_t payload[IMAGE_PAYLOAD_BYTES];
     std::mt19937 random(seed);
-    for (std::uint8_t& byte : record) {
+    for (std::uint8_t& byte : payload) {
         byte = static_cast<std::uint8_t>(random());
     }
-    write_le16(record.data(), tag);
-    write_le16(record.data() + 1026, block_checksum(record.data(), 1026));
-    return record;
+    return make_record(tag, payload);
 }
 
 std::vector<std::uint8_t> make_bad_image_record(std::uint16_t tag, std::uint32_t seed) {
