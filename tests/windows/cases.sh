@@ -32,6 +32,11 @@ window_result_is() {
     [[ "$result" == "$expected" ]] || fail "window ended with $result, expected $expected"
 }
 
+# flash_matches_image DIR: the records the simulator was given equal the image, byte for byte.
+flash_matches_image() {
+    cmp -s "$1/image.dl" "$1/flash.bin" || fail "flashed records differ from the image"
+}
+
 case_folder() {
     local folder="$work/$1"
     mkdir -p "$folder"
@@ -76,8 +81,7 @@ case_cli_full_run() {
     last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
     [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
         fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
-    cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
-        return 1
+    flash_matches_image "$dir" || return 1
 }
 
 # With no modem on any port the console program says so and exits with 1.
@@ -145,8 +149,7 @@ case_gui_full_run() {
     window_result_is "$dir" 2 || return 1
     stop_wineserver
     stop_sim
-    cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
-        return 1
+    flash_matches_image "$dir" || return 1
 }
 
 # cpu_ticks PID: the CPU time the process has used so far, in clock ticks.
@@ -256,8 +259,7 @@ case_gui_prompt() {
     window_result_is "$dir" 2 || return 1
     stop_wineserver
     stop_sim
-    cmp -s "$dir/image.dl" "$dir/flash.bin" || fail "flashed records differ from the image" ||
-        return 1
+    flash_matches_image "$dir" || return 1
 }
 
 # Cancelling the download file prompt ends the program at once, before anything is erased.
