@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "port/clock.h"
 #include "port/port_transfer.h"
 
 namespace {
@@ -40,7 +41,7 @@ class ReplyAccumulator {
 
 }  // namespace
 
-int send_at_command(PortObject* port, Clock& clock, const char* command, char* reply) {
+int send_at_command(PortObject* port, const char* command, char* reply) {
     char command_line[AT_BUFFER_SIZE];
     copy_text(command_line, command, AT_TEXT_MAX - 1);
     std::strcat(command_line, "\r");
@@ -52,6 +53,7 @@ int send_at_command(PortObject* port, Clock& clock, const char* command, char* r
     port_drain_input(port);
     port_write_string(port, command_line, PORT_TERM_NONE);
 
+    Clock& clock = port_clock();
     const std::uint32_t start = clock.tick_ms();
     ReplyAccumulator accumulator;
     for (;;) {

@@ -45,7 +45,7 @@ const std::vector<PortTableEntry>& default_port_table() {
 DownloadSequencer::DownloadSequencer(DownloadHost& host, Clock& clock, unsigned timer_id,
                                      PortFactory factory)
     : host_(host),
-      clock_(clock),
+      clock_binding_(clock),
       factory_(std::move(factory)),
       port_table_(default_port_table()),
       modem_map_path_(default_modem_map_path()),
@@ -234,14 +234,14 @@ int DownloadSequencer::send_at_command(const char* command, char* reply) {
     if (port_ == nullptr) {
         return -1;
     }
-    return ::send_at_command(port_, clock_, command, reply);
+    return ::send_at_command(port_, command, reply);
 }
 
 int DownloadSequencer::identify_modem() {
     if (port_ == nullptr) {
         return 0;
     }
-    return ::identify_modem(port_, clock_, host_, modem_map_path_);
+    return ::identify_modem(port_, host_, modem_map_path_);
 }
 
 int DownloadSequencer::validate_image() {

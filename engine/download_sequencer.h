@@ -30,7 +30,9 @@ const std::vector<PortTableEntry>& default_port_table();
 inline constexpr unsigned SEQUENCER_TIMER_PERIOD_MS = 25;
 
 // One whole download run as a state machine, one step per timer tick. Holds the run state;
-// each host (window or console) owns one and forwards its timer ticks to OnTimer.
+// each host (window or console) owns one and forwards its timer ticks to OnTimer. The clock
+// it is given becomes the port layer's clock (port_clock()) for the sequencer's lifetime,
+// so the port's waits, the AT exchange, the pauses and the host's pauses all run on it.
 class DownloadSequencer {
   public:
     DownloadSequencer(DownloadHost& host, Clock& clock, unsigned timer_id,
@@ -80,7 +82,7 @@ class DownloadSequencer {
     void close_image_file();
 
     DownloadHost& host_;
-    Clock& clock_;
+    PortClockBinding clock_binding_;
     PortFactory factory_;
     std::vector<PortTableEntry> port_table_;
     std::string modem_map_path_;

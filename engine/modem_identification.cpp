@@ -6,6 +6,7 @@
 #include "engine/at_command.h"
 #include "engine/download_path.h"
 #include "engine/modem_map.h"
+#include "port/clock.h"
 
 namespace {
 
@@ -36,24 +37,23 @@ void choose_image_for(const char* identification, const std::string& map_path) {
 
 }  // namespace
 
-int identify_modem(PortObject* port, Clock& clock, DownloadHost& host,
-                   const std::string& map_path) {
-    if (send_at_command(port, clock, "AT", nullptr) != 0) {
+int identify_modem(PortObject* port, DownloadHost& host, const std::string& map_path) {
+    if (send_at_command(port, "AT", nullptr) != 0) {
         return 0;
     }
     host.show_status_and_wait("Autobauding modem...", 0);
-    clock.sleep_ms(AUTOBAUD_PAUSE_MS);
+    port_clock().sleep_ms(AUTOBAUD_PAUSE_MS);
 
     char identification[AT_BUFFER_SIZE] = "OK";
-    if (send_at_command(port, clock, "ATI3", identification) == 0) {
+    if (send_at_command(port, "ATI3", identification) == 0) {
         choose_image_for(identification, map_path);
     }
 
-    if (send_at_command(port, clock, "AT*Y120", nullptr) != 0) {
+    if (send_at_command(port, "AT*Y120", nullptr) != 0) {
         return 0;
     }
     host.show_status_and_wait("Enabling download mode...", 0);
-    send_at_command(port, clock, "AT*D", nullptr);  // the modem leaves text mode: no answer
-    clock.sleep_ms(DOWNLOAD_MODE_PAUSE_MS);
+    send_at_command(port, "AT*D", nullptr);  // the modem leaves text mode: no answer
+    port_clock().sleep_ms(DOWNLOAD_MODE_PAUSE_MS);
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "port/clock.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -17,15 +19,27 @@ class SystemClock final : public Clock {
     }
 };
 
-SystemClock system_clock;
-Clock* current_clock = &system_clock;
+SystemClock the_system_clock;
+Clock* bound_clock = nullptr;
 
 }  // namespace
 
-Clock& port_clock() {
-    return *current_clock;
+Clock& system_clock() {
+    return the_system_clock;
 }
 
-void set_port_clock(Clock* clock) {
-    current_clock = clock != nullptr ? clock : &system_clock;
+Clock& port_clock() {
+    return bound_clock != nullptr ? *bound_clock : the_system_clock;
+}
+
+PortClockBinding::PortClockBinding(Clock& clock) {
+    if (bound_clock != nullptr) {
+        std::fputs("port clock bound twice: the waits would run on another clock\n", stderr);
+        std::abort();
+    }
+    bound_clock = &clock;
+}
+
+PortClockBinding::~PortClockBinding() {
+    bound_clock = nullptr;
 }

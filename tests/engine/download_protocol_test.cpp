@@ -38,7 +38,7 @@ class DownloadProtocolTest : public ::testing::Test {
     std::uint32_t elapsed_since(std::uint32_t start) const { return clock.now() - start; }
 
     FakeClock clock;
-    ScopedPortClock scoped_clock;
+    PortClockBinding scoped_clock;
     MemoryLine line;
     FakeModem modem;
     PortObject* port;

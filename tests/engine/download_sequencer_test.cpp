@@ -42,7 +42,7 @@ struct SimulatedPort {
 
 class DownloadSequencerTest : public ::testing::Test {
   protected:
-    DownloadSequencerTest() : scoped_clock(clock), host(clock) {
+    DownloadSequencerTest() : host(clock) {
         for (int index = 0; index < 9; ++index) {
             ports[index].line.clock = &clock;
         }
@@ -149,7 +149,6 @@ class DownloadSequencerTest : public ::testing::Test {
     }
 
     FakeClock clock;
-    ScopedPortClock scoped_clock;
     RecordingHost host;
     TempDir dir;
     std::map<int, SimulatedPort> ports;
@@ -270,6 +269,13 @@ TEST_F(DownloadSequencerTest, SearchTriesEveryPortInOrderAtBothSpeeds) {
     // Each speed costs a second of "AT" and two configure attempts of 500 ms.
     EXPECT_GE(clock.now(), 1000u + 18u * 2000u);
     EXPECT_LT(clock.now(), 1000u + 18u * 2100u);
+}
+
+// The search above only takes its 37 s of fake time if the port's waits run on the clock
+// the sequencer was given; nothing may put them on another one while it holds it.
+TEST_F(DownloadSequencerTest, NoOtherClockCanBeBoundWhileTheSequencerHoldsItsClock) {
+    FakeClock other;
+    EXPECT_DEATH(PortClockBinding second(other), "bound twice");
 }
 
 TEST_F(DownloadSequencerTest, UnopenablePortsAreSkippedAndAModemOnCom1IsFoundLast) {

@@ -26,10 +26,10 @@ class IdentifyModemTest : public ::testing::Test {
     }
     ~IdentifyModemTest() override { port->close(port); }
 
-    void identify() { identify_modem(port, clock, host, map_path); }
+    void identify() { identify_modem(port, host, map_path); }
 
     FakeClock clock;
-    ScopedPortClock scoped_clock;
+    PortClockBinding scoped_clock;
     RecordingHost host;
     MemoryLine line;
     FakeModem modem;

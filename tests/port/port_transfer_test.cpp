@@ -42,7 +42,7 @@ class TransferTest : public testing::Test {
 
     std::uint32_t start = 1000;
     FakeClock clock{start};
-    ScopedPortClock use_clock{clock};
+    PortClockBinding use_clock{clock};
     MemoryLine line;
     PortObject* port = nullptr;
     PortIdleHook saved_hook = nullptr;
@@ -252,7 +252,7 @@ TEST_F(TransferTest, WaitCallsTheHookUntilTheTimeHasPassed) {
 TEST(TransferClockWrap, WaitsMeasureElapsedTimeAcrossTheTickWrap) {
     const std::uint32_t start = 0xFFFFFF00u;  // 256 ms before the tick count wraps
     FakeClock clock(start);
-    ScopedPortClock use_clock(clock);
+    PortClockBinding use_clock(clock);
     MemoryLine line;
     line.clock = &clock;
     PortObject* port = open_memory_port(line);

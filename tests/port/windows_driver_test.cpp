@@ -343,7 +343,7 @@ int count_idle_call(PortObject*) {
 
 TEST_F(DriverOnPty, SendBreakHoldsTheBreakForTheGivenTime) {
     FakeClock clock(1000);
-    ScopedPortClock use_clock(clock);
+    PortClockBinding use_clock(clock);
     PortIdleHook previous = port_idle_hook;
     port_idle_hook = count_idle_call;
     idle_calls = 0;
@@ -366,7 +366,7 @@ TEST_F(DriverOnPty, HangUpOfTheOtherEndMakesTransfersFailWithoutWaiting) {
     EXPECT_EQ(port_drain_input(port), PORT_OK);
     char reply[4];
     FakeClock clock;
-    ScopedPortClock use_clock(clock);
+    PortClockBinding use_clock(clock);
     EXPECT_EQ(port_read_exact(port, reply, 4, 500), PORT_E_TIMEOUT);
     EXPECT_EQ(dump_lines(port).size(), 10u);
 

@@ -30,12 +30,3 @@ class FakeClock final : public Clock {
     std::uint32_t step_;
     std::uint64_t slept_ = 0;
 };
-
-// Installs a FakeClock as the port layer's clock for the lifetime of this object.
-class ScopedPortClock {
-  public:
-    explicit ScopedPortClock(Clock& clock) { set_port_clock(&clock); }
-    ~ScopedPortClock() { set_port_clock(nullptr); }
-    ScopedPortClock(const ScopedPortClock&) = delete;
-    ScopedPortClock& operator=(const ScopedPortClock&) = delete;
-};

@@ -7,6 +7,7 @@
 
 #include "engine/download_path.h"
 #include "engine/download_sequencer.h"
+#include "port/clock.h"
 
 namespace {
 
@@ -24,9 +25,8 @@ std::string progress_figures(int position) {
 
 }  // namespace
 
-ConsoleHost::ConsoleHost(std::ostream& out, std::istream& in, ConsoleKind kind, ConsoleTimer& timer,
-                         Clock& clock)
-    : out_(out), in_(in), kind_(kind), timer_(timer), clock_(clock) {}
+ConsoleHost::ConsoleHost(std::ostream& out, std::istream& in, ConsoleKind kind, ConsoleTimer& timer)
+    : out_(out), in_(in), kind_(kind), timer_(timer) {}
 
 void ConsoleHost::show_status(const char* text) {
     write_line(text);
@@ -35,7 +35,7 @@ void ConsoleHost::show_status(const char* text) {
 void ConsoleHost::show_status_and_wait(const char* text, std::uint32_t ms) {
     write_line(text);
     if (ms > 0) {
-        clock_.sleep_ms(ms);
+        port_clock().sleep_ms(ms);
     }
 }
 
@@ -108,7 +108,7 @@ int ConsoleHost::prompt_download_file() {
 }
 
 void ConsoleHost::start_timer(unsigned timer_id, unsigned period_ms) {
-    timer_.start(timer_id, period_ms, clock_.tick_ms());
+    timer_.start(timer_id, period_ms, port_clock().tick_ms());
 }
 
 void ConsoleHost::stop_timer(unsigned timer_id) {

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/download_host.h"
-#include "port/clock.h"
 #include "tools/download_cli/console_timer.h"
 
 // Exit status of the console front end.
@@ -25,8 +24,8 @@ struct ConsoleKind {
 // download file prompt a line read from in, and the window timer a ConsoleTimer.
 class ConsoleHost final : public DownloadHost {
   public:
-    ConsoleHost(std::ostream& out, std::istream& in, ConsoleKind kind, ConsoleTimer& timer,
-                Clock& clock);
+    // Pauses and timer readings come from port_clock(), the clock of the run.
+    ConsoleHost(std::ostream& out, std::istream& in, ConsoleKind kind, ConsoleTimer& timer);
 
     void show_status(const char* text) override;
     void show_status_and_wait(const char* text, std::uint32_t ms) override;
@@ -59,7 +58,6 @@ class ConsoleHost final : public DownloadHost {
     std::istream& in_;
     ConsoleKind kind_;
     ConsoleTimer& timer_;
-    Clock& clock_;
     std::function<int()> records_done_;
 
     bool bar_visible_ = false;

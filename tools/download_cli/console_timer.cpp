@@ -1,5 +1,7 @@
 #include "tools/download_cli/console_timer.h"
 
+#include "port/clock.h"
+
 void ConsoleTimer::start(unsigned timer_id, unsigned period_ms, std::uint32_t now_ms) {
     armed_ = true;
     timer_id_ = timer_id;
@@ -13,8 +15,9 @@ void ConsoleTimer::stop(unsigned timer_id) {
     }
 }
 
-void run_timer_loop(ConsoleTimer& timer, Clock& clock, const std::function<bool()>& keep_going,
+void run_timer_loop(ConsoleTimer& timer, const std::function<bool()>& keep_going,
                     const std::function<void(unsigned timer_id)>& on_tick) {
+    Clock& clock = port_clock();
     while (timer.armed() && keep_going()) {
         const std::uint32_t now = clock.tick_ms();
         const std::uint32_t elapsed = elapsed_ms(timer.armed_at_ms(), now);

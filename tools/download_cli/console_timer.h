@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <functional>
 
-#include "port/clock.h"
-
 // The console's stand-in for the window timer that drives the download sequencer: one
 // timer, armed with an identifier and a period, stopped and re-armed by the sequencer.
 class ConsoleTimer {
@@ -25,9 +23,9 @@ class ConsoleTimer {
     std::uint32_t armed_at_ms_ = 0;
 };
 
-// Delivers the timer's ticks: while the timer is armed and keep_going() holds, waits on the
-// clock until one period after arming and calls on_tick with the timer's identifier. A timer
+// Delivers the timer's ticks: while the timer is armed and keep_going() holds, waits on
+// port_clock() until one period after arming and calls on_tick with the timer's identifier. A timer
 // left armed by the tick fires again one period later, as a window timer would. Returns
 // when the timer is no longer armed or keep_going() turns false.
-void run_timer_loop(ConsoleTimer& timer, Clock& clock, const std::function<bool()>& keep_going,
+void run_timer_loop(ConsoleTimer& timer, const std::function<bool()>& keep_going,
                     const std::function<void(unsigned timer_id)>& on_tick);

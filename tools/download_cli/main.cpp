@@ -23,11 +23,10 @@ unsigned draw_timer_id() {
 }
 
 int run_download(const CliOptions& options) {
-    Clock& clock = port_clock();
     ConsoleTimer timer;
     ConsoleHost host(std::cout, std::cin, ConsoleKind{stdout_is_terminal(), stdin_is_terminal()},
-                     timer, clock);
-    DownloadSequencer sequencer(host, clock, draw_timer_id());
+                     timer);
+    DownloadSequencer sequencer(host, system_clock(), draw_timer_id());
     host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
     set_pending_message_dispatcher(wait_briefly_for_input);
 
@@ -50,7 +49,7 @@ int run_download(const CliOptions& options) {
     }
 
     run_timer_loop(
-        timer, clock, [&host] { return !host.window_ended(); },
+        timer, [&host] { return !host.window_ended(); },
         [&sequencer](unsigned timer_id) { sequencer.OnTimer(timer_id); });
 
     set_pending_message_dispatcher(nullptr);

@@ -17,7 +17,7 @@ constexpr LPARAM kProgressRange = MAKELPARAM(0, IMAGE_RECORD_COUNT);
 CDownloadDlg::CDownloadDlg(HWND parent)
     : ModalDialog(IDD_DOWNLOAD_DIALOG, parent),
       icon_(LoadIconA(module(), MAKEINTRESOURCEA(IDI_DOWNLOAD_ICON))),
-      sequencer_(*this, port_clock(), draw_timer_id()) {}
+      sequencer_(*this, system_clock(), draw_timer_id()) {}
 
 BOOL CDownloadDlg::OnInitDialog() {
     ModalDialog::OnInitDialog();
@@ -109,7 +109,7 @@ void CDownloadDlg::show_status(const char* text) {
 void CDownloadDlg::show_status_and_wait(const char* text, std::uint32_t ms) {
     show_status(text);
     if (ms > 0) {
-        Sleep(ms);
+        port_clock().sleep_ms(ms);
     }
 }
 

@@ -18,10 +18,10 @@ constexpr long PROGRESS_WINDOW_STYLE =
 CDownloadDlg::CDownloadDlg()
     : wxDialog(nullptr, PROGRESS_WINDOW_ID, "Korvan Download Utility", wxDefaultPosition,
                wxDefaultSize, PROGRESS_WINDOW_STYLE),
-      clock_(port_clock()),
       icon_(make_app_icon()),
       timer_(this, static_cast<int>(draw_timer_id())),
-      sequencer_(*this, clock_, static_cast<unsigned>(timer_.GetId()), serial_port_factory()) {
+      sequencer_(*this, system_clock(), static_cast<unsigned>(timer_.GetId()),
+                 serial_port_factory()) {
     create_controls();
     SetClientSize(wxDLG_UNIT(this, wxSize(187, 61)));
     Centre(wxBOTH);
@@ -120,7 +120,7 @@ void CDownloadDlg::show_status(const char* text) {
 void CDownloadDlg::show_status_and_wait(const char* text, std::uint32_t ms) {
     show_status(text);
     if (ms != 0) {
-        clock_.sleep_ms(ms);
+        port_clock().sleep_ms(ms);
     }
 }
 

@@ -42,7 +42,6 @@ class CDownloadDlg : public wxDialog, public DownloadHost {
     void OnCharHook(wxKeyEvent& event);
     void OnHelp(wxHelpEvent& event);
 
-    Clock& clock_;
     wxIcon icon_;
     wxTimer timer_;
     DownloadSequencer sequencer_;

@@ -23,7 +23,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 
 class ConsoleHostTest : public ::testing::Test {
   protected:
-    ConsoleHost make_host(ConsoleKind kind) { return ConsoleHost(out, in, kind, timer, clock); }
+    ConsoleHost make_host(ConsoleKind kind) { return ConsoleHost(out, in, kind, timer); }
 
     // A whole programming phase as the engine drives it: bar shown, positions 0..223, bar
     // hidden after the 224th acknowledgement.
@@ -42,6 +42,7 @@ class ConsoleHostTest : public ::testing::Test {
     std::istringstream in;
     ConsoleTimer timer;
     FakeClock clock;
+    PortClockBinding use_clock{clock};
     const ConsoleKind pipe{false, false};
     const ConsoleKind terminal{true, true};
 };

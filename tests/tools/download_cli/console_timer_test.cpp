@@ -10,13 +10,14 @@ namespace {
 
 TEST(ConsoleTimerLoop, EveryTickComesOnePeriodAfterTheTimerWasArmed) {
     FakeClock clock(1000, 0);
+    PortClockBinding use_clock(clock);
     ConsoleTimer timer;
     timer.start(5, 25, clock.tick_ms());
     std::vector<std::uint32_t> ticks;
 
     // Like the sequencer: stop, work for 7 ms, re-arm; the third tick does not re-arm.
     run_timer_loop(
-        timer, clock, [] { return true; },
+        timer, [] { return true; },
         [&](unsigned id) {
             EXPECT_EQ(id, 5u);
             ticks.push_back(clock.now());
@@ -33,13 +34,13 @@ TEST(ConsoleTimerLoop, EveryTickComesOnePeriodAfterTheTimerWasArmed) {
 
 TEST(ConsoleTimerLoop, TimerLeftArmedFiresAgainOnePeriodLater) {
     FakeClock clock(0, 0);
+    PortClockBinding use_clock(clock);
     ConsoleTimer timer;
     timer.start(1, 25, 0);
     std::vector<std::uint32_t> ticks;
 
     run_timer_loop(
-        timer, clock, [&] { return ticks.size() < 4; },
-        [&](unsigned) { ticks.push_back(clock.now()); });
+        timer, [&] { return ticks.size() < 4; }, [&](unsigned) { ticks.push_back(clock.now()); });
 
     EXPECT_EQ(ticks, (std::vector<std::uint32_t>{25, 50, 75, 100}));
     EXPECT_TRUE(timer.armed());
@@ -47,26 +48,28 @@ TEST(ConsoleTimerLoop, TimerLeftArmedFiresAgainOnePeriodLater) {
 
 TEST(ConsoleTimerLoop, EndsAtOnceWhenNotArmedOrWhenTheWindowEnded) {
     FakeClock clock(0, 0);
+    PortClockBinding use_clock(clock);
     ConsoleTimer timer;
     int ticks = 0;
     run_timer_loop(
-        timer, clock, [] { return true; }, [&](unsigned) { ++ticks; });
+        timer, [] { return true; }, [&](unsigned) { ++ticks; });
     EXPECT_EQ(ticks, 0);
 
     timer.start(1, 25, 0);
     run_timer_loop(
-        timer, clock, [] { return false; }, [&](unsigned) { ++ticks; });
+        timer, [] { return false; }, [&](unsigned) { ++ticks; });
     EXPECT_EQ(ticks, 0);
     EXPECT_EQ(clock.total_slept(), 0u);
 }
 
 TEST(ConsoleTimerLoop, WaitsAcrossTheTickCountWrap) {
     FakeClock clock(0xFFFFFFF0u, 0);
+    PortClockBinding use_clock(clock);
     ConsoleTimer timer;
     timer.start(1, 25, clock.tick_ms());
     std::uint32_t fired_at = 0;
     run_timer_loop(
-        timer, clock, [] { return true; },
+        timer, [] { return true; },
         [&](unsigned id) {
             fired_at = clock.now();
             timer.stop(id);
