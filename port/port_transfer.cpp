@@ -68,7 +68,11 @@ PortStatus port_read_exact(PortObject* port, void* buffer, unsigned n, int timeo
             if (port->status < 0) {
                 return port->status;
             }
-            continue;
+            // A device that keeps reporting input it never delivers must not hold the read
+            // past its time-out, nor keep the user interface from its events.
+            if (moved > 0) {
+                continue;
+            }
         }
         if (timeout_ms != PORT_WAIT_FOREVER && elapsed_at_least(start, timeout_ms)) {
             return PORT_E_TIMEOUT;

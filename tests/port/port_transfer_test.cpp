@@ -217,6 +217,26 @@ TEST_F(TransferTest, ReadExactLooksAtTheTimeoutOnlyWhenNothingIsWaiting) {
     EXPECT_GE(elapsed(), 1600u);
 }
 
+// A device that reports waiting input but delivers none to every read.
+int phantom_rx_count(PortObject*) {
+    return 5;
+}
+PortStatus empty_read_block(PortObject* port, void*, unsigned) {
+    port->count = 0;
+    return PORT_OK;
+}
+
+TEST_F(TransferTest, ReadExactEndsAtItsTimeoutWhenReportedInputNeverComes) {
+    PortObject* phantom = port_with_default_slots();
+    phantom->rx_count = phantom_rx_count;
+    phantom->read_block = empty_read_block;
+    char buffer[4];
+    EXPECT_EQ(port_read_exact(phantom, buffer, 4, 500), PORT_E_TIMEOUT);
+    EXPECT_EQ(phantom->count, 0u);
+    EXPECT_GE(elapsed(), 500u);
+    EXPECT_GT(hook_calls, 0);
+}
+
 TEST_F(TransferTest, NegativeHookResultEndsEveryWait) {
     hook_action = [](PortObject*) { return -100; };
     char buffer[4];
