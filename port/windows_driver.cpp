@@ -362,9 +362,14 @@ void fill_driver_slots(PortObject* port) {
 }
 
 // The settings this driver always uses; rate, data bits, parity and stop bits come from
-// set_line_format, the remaining fields keep what the device reported.
+// set_line_format, the remaining fields keep what the device reported. Software flow control
+// is always switched off, whatever another program left on the line: the download replies
+// are binary, and an XON or XOFF byte inside them would start or stop the transmitter.
 void apply_driver_settings(WindowsDriverRecord& record) {
     SerialSettings& dcb = record.dcb;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fDsrSensitivity = 0;
     const auto flow_limit = static_cast<std::uint16_t>(record.rx_queue_size / 4);
     dcb.fBinary = 1;
     dcb.fParity = 0;
