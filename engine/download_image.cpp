@@ -1,7 +1,10 @@
 #include "engine/download_image.h"
 
+#include <cstring>
+
 #include "engine/block_checksum.h"
 #include "engine/download_path.h"
+#include "engine/regular_file.h"
 
 namespace {
 
@@ -16,7 +19,7 @@ int fail(DownloadHost& host, const char* message) {
 
 }  // namespace
 
-int count_good_records(std::FILE* file) {
+int count_good_records(std::FILE* file, ImageRecords* kept) {
     std::uint8_t record[IMAGE_RECORD_SIZE];
     int good = 0;
     int errors_in_a_row = 0;
@@ -31,6 +34,9 @@ int count_good_records(std::FILE* file) {
             if (good > IMAGE_RECORD_COUNT) {
                 return good;  // too many already; no need to read a huge file to its end
             }
+            if (kept != nullptr) {
+                kept->insert(kept->end(), record, record + sizeof record);
+            }
         } else if (std::feof(file)) {
             return good;
         } else {
@@ -43,20 +49,24 @@ int count_good_records(std::FILE* file) {
     }
 }
 
-int validate_image(DownloadHost& host, std::FILE*& image_file) {
+int validate_image(DownloadHost& host, std::FILE*& image_file, ImageRecords& records) {
     image_file = nullptr;
+    records.clear();
     host.show_status_and_wait("Validating download file...", MESSAGE_PAUSE_MS);
     if (current_download_path[0] == '\0') {
         return fail(host, "Download file not specified!");
     }
-    std::FILE* file = std::fopen(current_download_path, "rb");
+    std::FILE* file =
+        current_download_path_too_long() ? nullptr : open_regular_file(current_download_path, "rb");
     if (file == nullptr) {
         return fail(host, "Download file not found!");
     }
-    const int good_records = count_good_records(file);
+    records.reserve(static_cast<std::size_t>(IMAGE_RECORD_COUNT) * IMAGE_RECORD_SIZE);
+    const int good_records = count_good_records(file, &records);
     if (good_records != IMAGE_RECORD_COUNT) {
         std::fclose(file);
-        // Some systems open what they cannot read (a directory, say): not a readable file.
+        records.clear();
+        // Some systems open what they cannot read: not a readable file.
         return fail(
             host, good_records < 0 ? "Download file not found!" : "Invalid download file format!");
     }
@@ -65,8 +75,13 @@ int validate_image(DownloadHost& host, std::FILE*& image_file) {
     return 0;
 }
 
-bool read_image_record(std::FILE* image_file, std::uint8_t* record) {
-    return std::fread(record, 1, IMAGE_RECORD_SIZE, image_file) == IMAGE_RECORD_SIZE;
+bool copy_validated_record(const ImageRecords& records, int index, std::uint8_t* record) {
+    const std::size_t offset = static_cast<std::size_t>(index) * IMAGE_RECORD_SIZE;
+    if (index < 0 || offset + IMAGE_RECORD_SIZE > records.size()) {
+        return false;
+    }
+    std::memcpy(record, records.data() + offset, IMAGE_RECORD_SIZE);
+    return check_field_matches(record, RECORD_CHECKED_BYTES);
 }
 
 std::uint16_t record_checksum(const std::uint8_t* record) {

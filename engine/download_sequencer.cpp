@@ -123,6 +123,7 @@ void DownloadSequencer::close_image_file() {
     if (image_file_ != nullptr) {
         std::fclose(std::exchange(image_file_, nullptr));
     }
+    image_records_.clear();
 }
 
 int DownloadSequencer::search_and_configure() {
@@ -192,7 +193,8 @@ int DownloadSequencer::program_step() {
     }
     host_.set_progress(block_count_);
     std::uint8_t ack[BLOCK_ACK_SIZE];
-    if (!read_image_record(image_file_, record_)) {
+    // Sent from the records as validated, each checked once more on its way out.
+    if (!copy_validated_record(image_records_, block_count_, record_)) {
         host_.report_outcome("Could not program modem!");
         return -1;
     }
@@ -246,5 +248,5 @@ int DownloadSequencer::identify_modem() {
 
 int DownloadSequencer::validate_image() {
     close_image_file();
-    return ::validate_image(host_, image_file_);
+    return ::validate_image(host_, image_file_, image_records_);
 }

@@ -95,6 +95,7 @@ class DownloadSequencer {
     std::uint8_t device_info_[8] = {};
     std::uint16_t context_word_ = 0;
     std::FILE* image_file_ = nullptr;
+    ImageRecords image_records_;
     PortObject* port_ = nullptr;
     std::uint8_t record_[IMAGE_RECORD_SIZE] = {};
 };

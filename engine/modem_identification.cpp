@@ -6,31 +6,21 @@
 #include "engine/at_command.h"
 #include "engine/download_path.h"
 #include "engine/modem_map.h"
+#include "engine/regular_file.h"
 #include "port/clock.h"
 
 namespace {
 
-// The whole text of a file; false when it cannot be opened.
-bool read_text_file(const std::string& path, std::string& text) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) {
-        return false;
-    }
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, got);
-    }
-    std::fclose(file);
-    return true;
-}
-
 void choose_image_for(const char* identification, const std::string& map_path) {
-    std::string map_text;
-    if (!read_text_file(map_path, map_text)) {
+    std::FILE* file = open_regular_file(map_path.c_str(), "r");
+    if (file == nullptr) {
         return;
     }
-    if (auto image_path = find_modem_image(map_text, identification)) {
+    ModemMapReader map(
+        [file](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, file); });
+    auto image_path = find_modem_image(map, identification);
+    std::fclose(file);
+    if (image_path) {
         set_current_download_path(image_path->c_str());
     }
 }

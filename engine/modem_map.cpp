@@ -16,12 +16,12 @@ class LineCursor {
             ++position_;
         }
     }
-    // The next white-space-delimited word, cut to MODEM_MAP_WORD_MAX characters.
+    // The next white-space-delimited word.
     std::string word() {
         skip_spaces();
         std::string result;
         while (!at_end() && !is_space(peek())) {
-            keep(result, line_[position_++]);
+            result.push_back(line_[position_++]);
         }
         return result;
     }
@@ -29,7 +29,7 @@ class LineCursor {
     std::string until_quote() {
         std::string result;
         while (!at_end() && peek() != '"' && peek() != '\n' && peek() != '\r') {
-            keep(result, line_[position_++]);
+            result.push_back(line_[position_++]);
         }
         skip_quotes();
         return result;
@@ -43,11 +43,6 @@ class LineCursor {
     char peek() const { return line_[position_]; }
 
   private:
-    static void keep(std::string& text, char c) {
-        if (text.size() < MODEM_MAP_WORD_MAX) {
-            text.push_back(c);
-        }
-    }
     std::string_view line_;
     std::size_t position_ = 0;
 };
@@ -57,18 +52,13 @@ std::string_view up_to_nul(std::string_view text) {
     return text.substr(0, text.find('\0'));
 }
 
-// The next piece of text: up to and including a line feed, at most MODEM_MAP_PIECE_MAX
-// characters.
-std::string_view next_piece(std::string_view text, std::size_t& position) {
-    std::size_t length = 0;
-    while (position + length < text.size() && length < MODEM_MAP_PIECE_MAX) {
-        if (text[position + length++] == '\n') {
-            break;
-        }
-    }
-    std::string_view piece = text.substr(position, length);
-    position += length;
-    return piece;
+// Reads from a text in memory.
+ModemMapReader::Source text_source(std::string_view text) {
+    return [text](char* buffer, std::size_t size) mutable {
+        const std::size_t n = text.copy(buffer, size);
+        text.remove_prefix(n);
+        return n;
+    };
 }
 
 }  // namespace
@@ -92,24 +82,58 @@ std::optional<ModemMapEntry> parse_modem_map_line(std::string_view line) {
     return entry;
 }
 
+bool ModemMapReader::next_char(char& c) {
+    if (position_ == length_) {
+        length_ = source_(buffer_, sizeof buffer_);
+        position_ = 0;
+        if (length_ == 0) {
+            return false;
+        }
+    }
+    c = buffer_[position_++];
+    return true;
+}
+
+bool ModemMapReader::next_line(std::string& piece) {
+    piece.clear();
+    char c = 0;
+    bool any = false;
+    while (next_char(c)) {
+        any = true;
+        if (c == '\n') {
+            return true;
+        }
+        if (piece.size() < MODEM_MAP_PIECE_MAX) {
+            piece.push_back(c);
+        }
+    }
+    return any;
+}
+
 std::vector<ModemMapEntry> parse_modem_map(std::string_view text) {
+    ModemMapReader map(text_source(text));
     std::vector<ModemMapEntry> entries;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        if (auto entry = parse_modem_map_line(next_piece(text, position))) {
+    std::string line;
+    while (map.next_line(line)) {
+        if (auto entry = parse_modem_map_line(line)) {
             entries.push_back(std::move(*entry));
         }
     }
     return entries;
 }
 
-std::optional<std::string> find_modem_image(std::string_view map_text, std::string_view reply) {
-    std::size_t position = 0;
-    while (position < map_text.size()) {
-        auto entry = parse_modem_map_line(next_piece(map_text, position));
+std::optional<std::string> find_modem_image(ModemMapReader& map, std::string_view reply) {
+    std::string line;
+    while (map.next_line(line)) {
+        auto entry = parse_modem_map_line(line);
         if (entry && reply.find(entry->model_text) != std::string_view::npos) {
             return entry->image_path;
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> find_modem_image(std::string_view map_text, std::string_view reply) {
+    ModemMapReader map(text_source(map_text));
+    return find_modem_image(map, reply);
 }

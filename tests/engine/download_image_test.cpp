@@ -1,11 +1,17 @@
 #include "engine/download_image.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -35,7 +41,7 @@ class ValidateImageTest : public ::testing::Test {
         if (image_file != nullptr) {
             std::fclose(image_file);
         }
-        return validate_image(host, image_file);
+        return validate_image(host, image_file, validated);
     }
     Calls failure(const char* message) const {
         return {"wait:Validating download file...:1000", std::string("wait:") + message + ":1000"};
@@ -45,6 +51,7 @@ class ValidateImageTest : public ::testing::Test {
     RecordingHost host;
     TempDir dir;
     std::FILE* image_file = nullptr;
+    ImageRecords validated;
 };
 
 TEST_F(ValidateImageTest, AcceptsExactly224GoodRecordsAtTheStart) {
@@ -63,8 +70,20 @@ TEST_F(ValidateImageTest, AcceptsExactly224GoodRecordsAtTheStart) {
         EXPECT_EQ(host.calls, Calls{"wait:Validating download file...:1000"}) << c.name;
         ASSERT_NE(image_file, nullptr);
         Bytes first(IMAGE_RECORD_SIZE);
-        ASSERT_TRUE(read_image_record(image_file, first.data())) << c.name;
+        ASSERT_EQ(std::fread(first.data(), 1, first.size(), image_file), first.size()) << c.name;
         EXPECT_EQ(first, records[0]) << c.name;
+        Bytes kept;
+        for (int i = 0; i < IMAGE_RECORD_COUNT; ++i) {
+            ASSERT_TRUE(copy_validated_record(validated, i, first.data())) << c.name;
+            kept.insert(kept.end(), first.begin(), first.end());
+        }
+        EXPECT_FALSE(copy_validated_record(validated, IMAGE_RECORD_COUNT, first.data()));
+        EXPECT_EQ(kept, std::accumulate(records.begin(), records.end(), Bytes{},
+                                        [](Bytes all, const Bytes& record) {
+                                            all.insert(all.end(), record.begin(), record.end());
+                                            return all;
+                                        }))
+            << c.name;
     }
 }
 
@@ -103,6 +122,32 @@ TEST_F(ValidateImageTest, NamesWhatIsMissing) {
     EXPECT_EQ(validate(dir.path("").string()), -1) << "a directory is no readable file";
     EXPECT_EQ(host.calls, failure("Download file not found!"));
     EXPECT_EQ(clock.total_slept(), 6000u);
+}
+
+// Opening a FIFO would wait for a writer forever; a device or socket is no image either.
+TEST_F(ValidateImageTest, OnlyARegularFileIsOpened) {
+    const std::string fifo = dir.path("fifo.dl").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string socket_path = dir.path("socket.dl").string();
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket_path.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    for (const std::string& path : {fifo, socket_path, std::string("/dev/zero")}) {
+        EXPECT_EQ(validate(path), -1) << path;
+        EXPECT_EQ(host.calls, failure("Download file not found!")) << path;
+    }
+    close(listener);
+}
+
+// A path cut to its first 259 bytes would name another file, here a valid image.
+TEST_F(ValidateImageTest, PathLongerThanTheBufferIsNotFoundInsteadOfCut) {
+    const std::string fits = dir.path("").string();
+    const std::string name = fits + std::string(DOWNLOAD_PATH_SIZE - 1 - fits.size(), 'k');
+    ASSERT_EQ(validate(dir.write_image(name.substr(fits.size()), make_image_records(224))), 0);
+    EXPECT_EQ(validate(name + ".bak"), -1);
+    EXPECT_EQ(host.calls, failure("Download file not found!"));
 }
 
 TEST_F(ValidateImageTest, OpensTheFileAfreshOnEveryCall) {

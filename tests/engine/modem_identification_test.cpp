@@ -1,5 +1,7 @@
 #include "engine/modem_identification.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -66,6 +68,14 @@ TEST_F(IdentifyModemTest, MissingOrUnmatchedMapLeavesThePathButStillEntersDownlo
 
     modem.in_download_mode = false;
     dir.write_text("modems.cfg", "KV-99 kv99.dl\nkv-56 lower.dl\n");
+    identify();
+    EXPECT_STREQ(current_download_path, "previous.dl");
+    EXPECT_TRUE(modem.in_download_mode);
+}
+
+// Opening a FIFO for reading would wait for a writer forever.
+TEST_F(IdentifyModemTest, MapThatIsNoRegularFileCountsAsMissing) {
+    ASSERT_EQ(mkfifo(map_path.c_str(), 0600), 0);
     identify();
     EXPECT_STREQ(current_download_path, "previous.dl");
     EXPECT_TRUE(modem.in_download_mode);

@@ -58,20 +58,20 @@ TEST(ModemMap, FirstMatchingLineWinsAndMatchingIsACaseSensitiveSubstring) {
     EXPECT_FALSE(find_modem_image("", ati3_reply));
 }
 
-TEST(ModemMap, LongLinesAreReadInPiecesAndLongWordsAreCut) {
-    // A 519-character piece ends inside the line; the rest is read as a line of its own.
-    std::string line = std::string(300, 'M') + " " + std::string(300, 'P') + " KV-56 cont.dl\n";
-    auto entries = parse_modem_map(line);
+TEST(ModemMap, LongLineIsReadAsItsFirstPieceOnlyAndWordsAreNeverCut) {
+    // The rest of a line beyond 519 characters is skipped: here it would match.
+    const std::string long_line =
+        std::string(300, 'M') + " " + std::string(300, 'P') + " KV-56 tail.dl\nRev next.dl\n";
+    EXPECT_EQ(find_modem_image(long_line, ati3_reply), "next.dl");
+    auto entries = parse_modem_map(long_line);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].model_text, std::string(MODEM_MAP_WORD_MAX, 'M'));
+    EXPECT_EQ(entries[0].model_text, std::string(300, 'M'));
     EXPECT_EQ(entries[0].image_path, std::string(218, 'P'));
-    EXPECT_EQ(entries[1].model_text, std::string(82, 'P'));
-    EXPECT_EQ(entries[1].image_path, "KV-56");
 
-    auto quoted = parse_modem_map_line("\"" + std::string(400, 'Q') + "\" q.dl");
-    ASSERT_TRUE(quoted);
-    EXPECT_EQ(quoted->model_text, std::string(MODEM_MAP_WORD_MAX, 'Q'));
-    EXPECT_EQ(quoted->image_path, "q.dl");
+    // A path too long for the current download path stays whole, so that it is refused
+    // rather than cut to the name of another file.
+    const std::string long_path = std::string(300, 'p') + ".dl";
+    EXPECT_EQ(find_modem_image("KV-56 " + long_path, ati3_reply), long_path);
 }
 
 TEST(ModemMap, NulByteEndsTheLine) {
@@ -92,8 +92,8 @@ TEST(ModemMap, ArbitraryTextNeverBreaksTheReader) {
         for (const ModemMapEntry& entry : parse_modem_map(text)) {
             ASSERT_FALSE(entry.model_text.empty());
             ASSERT_FALSE(entry.image_path.empty());
-            ASSERT_LE(entry.model_text.size(), MODEM_MAP_WORD_MAX);
-            ASSERT_LE(entry.image_path.size(), MODEM_MAP_WORD_MAX);
+            ASSERT_LE(entry.model_text.size(), MODEM_MAP_PIECE_MAX);
+            ASSERT_LE(entry.image_path.size(), MODEM_MAP_PIECE_MAX);
         }
         find_modem_image(text, ati3_reply);
     }

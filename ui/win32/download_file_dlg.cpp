@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <string>
+
 #include "engine/download_path.h"
 #include "ui/win32/help_engine.h"
 #include "ui/win32/resource_ids.h"
@@ -25,7 +27,11 @@ BOOL CDownloadFileDlg::OnInitDialog() {
 }
 
 void CDownloadFileDlg::OnOK() {
-    GetWindowTextA(path_field_, current_download_path, DOWNLOAD_PATH_SIZE);
+    // The whole text, however long: a path cut to fit would name another file.
+    std::string typed(static_cast<std::size_t>(GetWindowTextLengthA(path_field_)) + 1, '\0');
+    typed.resize(static_cast<std::size_t>(
+        GetWindowTextA(path_field_, typed.data(), static_cast<int>(typed.size()))));
+    set_current_download_path(typed.c_str());
     if (current_download_path[0] == '\0') {
         MessageBeep(0xFFFFFFFF);
         SetFocus(path_field_);
@@ -70,5 +76,5 @@ void CDownloadFileDlg::OnBrowse() {
         return;
     }
     set_current_download_path(chosen);
-    SetWindowTextA(path_field_, current_download_path);
+    SetWindowTextA(path_field_, chosen);
 }

@@ -71,7 +71,7 @@ void CDownloadFileDlg::OnBrowse(wxCommandEvent&) {
         return;
     }
     set_current_download_path(to_native_path(chooser.GetPath()).c_str());
-    path_field_->SetValue(to_wx_text(current_download_path));
+    path_field_->SetValue(chooser.GetPath());  // the whole path, even one too long to use
 }
 
 // No help file belongs to the program.
