@@ -130,6 +130,11 @@ int main(int argc, char** argv) {
                  "Never answer the restore packet");
     app.add_flag("--noisy-at", faults.noisy_at, "Mix NUL bytes and noise into text replies");
     app.add_flag("--extra-bytes", faults.extra_bytes, "Send three stray bytes after every reply");
+    app.add_flag("--xoff-on-configure", faults.xoff_on_configure,
+                 "Answer the configure packet with a single XOFF byte, then nothing ever again");
+    bool keep_line_modes = false;
+    app.add_flag("--keep-line-modes", keep_line_modes,
+                 "Leave the new pty in the modes a fresh one has (XON/XOFF on, not raw)");
     app.add_option("--hangup-at", faults.hangup_record,
                    "Close the line and exit when record K (1-based) arrives");
 
@@ -153,7 +158,7 @@ int main(int argc, char** argv) {
     std::string error;
     // Its speed can only follow the host where the host shares its settings (a pty).
     const unsigned device_baud = loop_options.bauds.empty() ? 0 : *loop_options.bauds.rbegin();
-    auto line = device.empty() ? SerialLine::create_pty(error)
+    auto line = device.empty() ? SerialLine::create_pty(error, keep_line_modes)
                                : SerialLine::open_device(device, device_baud, error);
     if (!line) {
         std::fprintf(stderr, "modem-sim: %s\n", error.c_str());

@@ -119,6 +119,12 @@ std::vector<std::uint8_t> ModemSession::command_reply(std::uint16_t code) const 
 void ModemSession::handle_configure(SimTime now) {
     ++configure_count_;
     log_.write("configure");
+    if (settings_.faults.xoff_on_configure) {
+        send({0x13}, now);
+        settings_.faults.silent = true;
+        log_.write("configure answered with XOFF");
+        return;
+    }
     std::vector<std::uint8_t> reply = command_reply(packet_code::configure);
     if (settings_.faults.corrupt_configure.count(configure_count_) != 0) {
         break_check_field(reply);

@@ -19,9 +19,10 @@ struct ModemFaults {
     unsigned wrong_tag_record = 0;      // acknowledges this record with another tag
     unsigned bad_ack_check_record = 0;  // acknowledges this record with a wrong check field
     bool no_restore_confirm = false;
-    bool noisy_at = false;       // NUL bytes and noise inside text-mode replies
-    bool extra_bytes = false;    // a few stray bytes after every reply
-    unsigned hangup_record = 0;  // closes the line when this record arrives
+    bool noisy_at = false;           // NUL bytes and noise inside text-mode replies
+    bool extra_bytes = false;        // a few stray bytes after every reply
+    unsigned hangup_record = 0;      // closes the line when this record arrives
+    bool xoff_on_configure = false;  // answers the configure packet with XOFF, then never again
 };
 
 struct ModemSettings {

@@ -54,7 +54,7 @@ std::string describe(const char* what) {
 
 }  // namespace
 
-std::unique_ptr<SerialLine> SerialLine::create_pty(std::string& error) {
+std::unique_ptr<SerialLine> SerialLine::create_pty(std::string& error, bool keep_modes) {
     int master = -1;
     int slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
@@ -62,7 +62,7 @@ std::unique_ptr<SerialLine> SerialLine::create_pty(std::string& error) {
         return nullptr;
     }
     const char* slave_name = ttyname(slave);
-    if (slave_name == nullptr || !make_raw(slave, B9600) ||
+    if (slave_name == nullptr || (!keep_modes && !make_raw(slave, B9600)) ||
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK) != 0) {
         error = describe("pty set-up");
         ::close(master);

@@ -8,8 +8,10 @@
 class SerialLine {
   public:
     // A new pty; the host opens name(). The pty's own slave side stays open here so that
-    // the master never sees a hang-up while the host closes and reopens the port.
-    static std::unique_ptr<SerialLine> create_pty(std::string& error);
+    // the master never sees a hang-up while the host closes and reopens the port. With
+    // keep_modes the host's side keeps the modes of a fresh pty (XON/XOFF, line editing and
+    // echo on), as a line nobody has set up is found.
+    static std::unique_ptr<SerialLine> create_pty(std::string& error, bool keep_modes = false);
     // An existing terminal, set to baud (0 keeps its speed): the far end of a real line
     // cannot show the host's speed here, so the modem listens at one of its own.
     static std::unique_ptr<SerialLine> open_device(const std::string& path, unsigned baud,
