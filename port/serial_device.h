@@ -15,6 +15,7 @@ inline constexpr std::int32_t SERIAL_ERROR_FILE_NOT_FOUND = 2;
 inline constexpr std::int32_t SERIAL_ERROR_PATH_NOT_FOUND = 3;
 inline constexpr std::int32_t SERIAL_ERROR_ACCESS_DENIED = 5;
 inline constexpr std::int32_t SERIAL_ERROR_NOT_SUPPORTED = 50;
+inline constexpr std::int32_t SERIAL_ERROR_OPERATION_ABORTED = 995;
 inline constexpr std::int32_t SERIAL_ERROR_IO_PENDING = 997;
 inline constexpr std::int32_t SERIAL_IE_BADID = -1;
 inline constexpr std::int32_t SERIAL_IE_OPEN = -2;
@@ -138,13 +139,17 @@ bool serial_set_timeouts(SerialHandle device, const SerialTimeouts& timeouts);
 bool serial_clear_error(SerialHandle device, std::uint32_t* errors, SerialQueueCounts* counts);
 // Start a read of up to n already received bytes / a write of n bytes. True when it
 // completed at once with *done bytes; false otherwise, and serial_last_error() is
-// SERIAL_ERROR_IO_PENDING while it is still under way.
+// SERIAL_ERROR_IO_PENDING while it is still under way. No wait is unbounded: a write still
+// under way 2 s after it started is cancelled when the next operation (or the close) needs
+// the I/O block, and the next write then fails with SERIAL_ERROR_OPERATION_ABORTED.
 bool serial_read(SerialHandle device, void* buffer, std::uint32_t n, std::uint32_t* done,
                  SerialIoBlock* io);
 bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::uint32_t* done,
                   SerialIoBlock* io);
-// Waits for the read or write under way on io to complete.
-bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred);
+// Waits up to limit_ms for the read or write under way on io to complete; one that does not
+// is cancelled and fails with SERIAL_ERROR_OPERATION_ABORTED.
+bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred,
+                      std::uint32_t limit_ms);
 bool serial_purge_tx(SerialHandle device);
 bool serial_escape(SerialHandle device, int function);
 bool serial_modem_status(SerialHandle device, std::uint32_t* bits);

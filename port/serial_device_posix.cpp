@@ -494,7 +494,7 @@ bool serial_write(SerialHandle handle, const void* bytes, std::uint32_t n, std::
 }
 
 // Reads and writes finish at once here; this reports how the last one ended.
-bool serial_finish_io(SerialHandle, SerialIoBlock* io, std::uint32_t* transferred) {
+bool serial_finish_io(SerialHandle, SerialIoBlock* io, std::uint32_t* transferred, std::uint32_t) {
     IoOutcome outcome{};
     std::memcpy(&outcome, io->storage, sizeof outcome);
     if (!outcome.succeeded) {

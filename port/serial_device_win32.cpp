@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -26,46 +27,84 @@ OVERLAPPED* overlapped_of(SerialIoBlock* io) {
     return reinterpret_cast<OVERLAPPED*>(io->storage);
 }
 
-// One OVERLAPPED serves every read and write of a port. The system writes into it until the
-// operation it was given completes, so a new operation must not take it over while the
-// previous one (a write under way, which the driver never waits for) is still pending.
-void finish_pending_io(HANDLE handle, OVERLAPPED* overlapped) {
-    if (!HasOverlappedIoCompleted(overlapped)) {
-        DWORD ignored = 0;
-        GetOverlappedResult(handle, overlapped, &ignored, TRUE);
-    }
-}
+// A write that has not completed this long after it started is given up: a line stopped by
+// flow control or a stalled driver must never hold the program.
+constexpr DWORD WRITE_COMPLETION_LIMIT_MS = 2000;
+// How long a cancelled operation may take to report its end.
+constexpr DWORD CANCELLATION_LIMIT_MS = 1000;
 
-OVERLAPPED* fresh_overlapped(HANDLE handle, SerialIoBlock* io) {
-    OVERLAPPED* overlapped = overlapped_of(io);
-    finish_pending_io(handle, overlapped);
-    std::memset(overlapped, 0, sizeof *overlapped);
-    return overlapped;
-}
-
-// The system reads a write's bytes from the buffer it was given until the write completes,
-// yet a write under way counts as done and its caller's buffer may be gone by then (a single
-// byte on the stack). So every device writes from a copy of its own, kept until its next
-// read or write (which first waits for this one) or its close.
-struct WriteCopy {
-    OVERLAPPED* overlapped = nullptr;
-    std::vector<unsigned char> bytes;
+// What each open device keeps beside the port's OVERLAPPED. The system writes into the
+// OVERLAPPED, and reads a write's bytes, until the operation completes; yet a write under
+// way counts as done and its caller's buffer may be gone by then (a single byte on the
+// stack). So every device writes from a copy of its own, kept until the write has ended,
+// and no new operation takes the OVERLAPPED over while the previous one is under way.
+struct DeviceIo {
+    OVERLAPPED* overlapped = nullptr;  // the port's block, once an operation used it
+    HANDLE completion = nullptr;       // signalled when the operation on it ends
+    std::vector<unsigned char> write_bytes;
+    DWORD write_started = 0;
+    bool write_given_up = false;  // reported by the next write
+    bool stuck = false;           // even the cancellation did not end: the block stays theirs
 };
 
-std::map<HANDLE, WriteCopy>& write_copies() {
+std::map<HANDLE, DeviceIo>& device_ios() {
     // Never destroyed: ports still open at exit are closed by an exit-time clean-up that may
     // run after static objects are gone.
-    static auto* copies = new std::map<HANDLE, WriteCopy>;
-    return *copies;
+    static auto* ios = new std::map<HANDLE, DeviceIo>;
+    return *ios;
 }
 
-void release_write_copy(HANDLE handle) {
-    auto found = write_copies().find(handle);
-    if (found == write_copies().end()) {
-        return;
+bool completes_within(OVERLAPPED* overlapped, HANDLE completion, DWORD milliseconds) {
+    if (HasOverlappedIoCompleted(overlapped)) {
+        return true;
     }
-    finish_pending_io(handle, found->second.overlapped);
-    write_copies().erase(found);
+    WaitForSingleObject(completion, milliseconds);
+    return HasOverlappedIoCompleted(overlapped);
+}
+
+// Waits up to milliseconds for the operation under way on the device's block to end; one
+// that does not is cancelled, and the cancellation waited for. False when it was cancelled.
+bool settle(HANDLE handle, DeviceIo& io, DWORD milliseconds) {
+    if (io.overlapped == nullptr || io.stuck ||
+        completes_within(io.overlapped, io.completion, milliseconds)) {
+        return !io.stuck;
+    }
+    CancelIoEx(handle, io.overlapped);
+    io.stuck = !completes_within(io.overlapped, io.completion, CANCELLATION_LIMIT_MS);
+    return false;
+}
+
+// What is left of the last write's time; 0 when the last operation was a read (which only
+// asks for bytes already received and so ends at once).
+DWORD write_time_left(const DeviceIo& io) {
+    if (io.write_bytes.empty()) {
+        return 0;
+    }
+    const DWORD elapsed = GetTickCount() - io.write_started;
+    return elapsed < WRITE_COMPLETION_LIMIT_MS ? WRITE_COMPLETION_LIMIT_MS - elapsed : 0;
+}
+
+// The port's block, free for a new operation; nullptr while the system still holds it.
+OVERLAPPED* fresh_overlapped(HANDLE handle, DeviceIo& io, SerialIoBlock* block) {
+    if (!settle(handle, io, write_time_left(io))) {
+        io.write_given_up = io.write_given_up || !io.write_bytes.empty();
+    }
+    if (io.stuck) {
+        return nullptr;
+    }
+    if (io.completion == nullptr) {
+        io.completion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    io.write_bytes.clear();
+    io.overlapped = overlapped_of(block);
+    std::memset(io.overlapped, 0, sizeof *io.overlapped);
+    io.overlapped->hEvent = io.completion;
+    return io.overlapped;
+}
+
+bool fail_with(DWORD error) {
+    SetLastError(error);
+    return false;
 }
 
 void settings_from_dcb(const DCB& dcb, SerialSettings* settings) {
@@ -213,29 +252,44 @@ bool serial_clear_error(SerialHandle device, std::uint32_t* errors, SerialQueueC
 bool serial_read(SerialHandle device, void* buffer, std::uint32_t n, std::uint32_t* done,
                  SerialIoBlock* io) {
     HANDLE handle = device_handle(device);
+    *done = 0;
+    OVERLAPPED* overlapped = fresh_overlapped(handle, device_ios()[handle], io);
+    if (overlapped == nullptr) {
+        return fail_with(ERROR_OPERATION_ABORTED);
+    }
     DWORD transferred = 0;
-    BOOL completed = ReadFile(handle, buffer, n, &transferred, fresh_overlapped(handle, io));
+    BOOL completed = ReadFile(handle, buffer, n, &transferred, overlapped);
     *done = completed ? transferred : 0;
     return completed != FALSE;
 }
 
+// A write given up on (see settle) fails the next write, so that the port records it.
 bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::uint32_t* done,
                   SerialIoBlock* io) {
     HANDLE handle = device_handle(device);
-    OVERLAPPED* overlapped = fresh_overlapped(handle, io);
-    WriteCopy& copy = write_copies()[handle];
-    copy.overlapped = overlapped;
+    DeviceIo& state = device_ios()[handle];
+    *done = 0;
+    OVERLAPPED* overlapped = fresh_overlapped(handle, state, io);
+    if (overlapped == nullptr || std::exchange(state.write_given_up, false)) {
+        return fail_with(ERROR_OPERATION_ABORTED);
+    }
     const auto* first = static_cast<const unsigned char*>(bytes);
-    copy.bytes.assign(first, first + n);
+    state.write_bytes.assign(first, first + n);
+    state.write_started = GetTickCount();
     DWORD transferred = 0;
-    BOOL completed = WriteFile(handle, copy.bytes.data(), n, &transferred, overlapped);
+    BOOL completed = WriteFile(handle, state.write_bytes.data(), n, &transferred, overlapped);
     *done = completed ? transferred : 0;
     return completed != FALSE;
 }
 
-bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred) {
+bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred,
+                      std::uint32_t limit_ms) {
+    HANDLE handle = device_handle(device);
+    if (!settle(handle, device_ios()[handle], limit_ms)) {
+        return fail_with(ERROR_OPERATION_ABORTED);
+    }
     DWORD value = 0;
-    if (!GetOverlappedResult(device_handle(device), overlapped_of(io), &value, TRUE)) {
+    if (!GetOverlappedResult(handle, overlapped_of(io), &value, FALSE)) {
         return false;
     }
     *transferred = value;
@@ -267,9 +321,21 @@ bool serial_clear_break(SerialHandle device) {
     return ClearCommBreak(device_handle(device)) != FALSE;
 }
 
+// A write still under way gets what is left of its time, then is cancelled: closing never
+// waits on a stalled line.
 bool serial_close(SerialHandle device) {
     HANDLE handle = device_handle(device);
-    release_write_copy(handle);
+    auto found = device_ios().find(handle);
+    if (found != device_ios().end()) {
+        DeviceIo& io = found->second;
+        settle(handle, io, write_time_left(io));
+        if (!io.stuck) {
+            if (io.completion != nullptr) {
+                CloseHandle(io.completion);
+            }
+            device_ios().erase(found);
+        }
+    }
     return CloseHandle(handle) != FALSE;
 }
 

@@ -10,6 +10,9 @@ std::uint32_t port_tx_queue_size = 1050;
 namespace {
 
 constexpr std::uint32_t MAXDWORD = 0xFFFFFFFF;
+// A read asks only for bytes already received, so it ends at once; one that has not ended
+// by then is cancelled and reads as nothing received.
+constexpr std::uint32_t READ_COMPLETION_LIMIT_MS = 500;
 constexpr std::uint32_t LINE_ERROR_BITS = CE_BREAK | CE_FRAME | CE_OVERRUN | CE_RXPARITY;
 
 WindowsDriverRecord& record_of(PortObject* port) {
@@ -178,7 +181,8 @@ PortStatus driver_read_block(PortObject* port, void* buffer, unsigned maximum) {
         return PORT_OK;
     }
     std::uint32_t transferred = 0;
-    if (!serial_finish_io(record.handle, &record.io_block, &transferred)) {
+    if (!serial_finish_io(record.handle, &record.io_block, &transferred,
+                          READ_COMPLETION_LIMIT_MS)) {
         return PORT_E_TIMEOUT;
     }
     port->count = transferred;

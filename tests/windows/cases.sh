@@ -49,7 +49,9 @@ case_folder() {
 case_driver_checks() {
     local dir
     dir=$(case_folder driver_checks)
-    start_sim driver_checks || fail "simulator did not start" || return 1
+    # The line is left as a fresh pty has it, XON/XOFF on, and the modem stops it with XOFF.
+    start_sim driver_checks --keep-line-modes --xoff-on-configure --log "$dir/sim.log" ||
+        fail "simulator did not start" || return 1
     map_com_ports 9 "$sim_device"
     start_wineserver
     local status=0
@@ -82,6 +84,48 @@ case_cli_full_run() {
     [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
         fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
     flash_matches_image "$dir" || return 1
+}
+
+# cli_run DIR SIM_NAME SIM_OPTIONS...: the console program in DIR against the simulator on
+# COM4; sets status and last (its last line of output).
+cli_run() {
+    local dir=$1 name=$2
+    shift 2
+    cp "$root/tests/windows/modems.cfg" "$dir/"
+    start_sim "$name" --flash-out "$dir/flash.bin" "$@" || fail "simulator did not start" ||
+        return 1
+    map_com_ports 4 "$sim_device"
+    start_wineserver
+    status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        >cli.out 2>cli.err) || status=$?
+    stop_wineserver
+    stop_sim
+    last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
+}
+
+# A line nobody set up has XON/XOFF on; the configure reply then carries 0x11 and 0x13 (in
+# its context word, which every later packet repeats). The download completes all the same.
+case_cli_xon_xoff_line() {
+    local dir status last
+    dir=$(case_folder cli_xon_xoff_line)
+    cli_run "$dir" cli_xon_xoff_line --keep-line-modes --context-word 4881 || return 1
+    ((status == 0)) || fail "exit status $status, expected 0 (last line '$last')" || return 1
+    [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
+        fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
+    flash_matches_image "$dir" || return 1
+}
+
+# The modem answers the configure packet with XOFF and then nothing: the search ends with
+# its failure message instead of hanging.
+case_cli_xoff_stall() {
+    local dir status last started=$SECONDS
+    dir=$(case_folder cli_xoff_stall)
+    cli_run "$dir" cli_xoff_stall --keep-line-modes --xoff-on-configure || return 1
+    ((status == 1)) || fail "exit status $status, expected 1 (last line '$last')" || return 1
+    [[ "$last" == "Could not configure modem!" ]] ||
+        fail "last line '$last', expected 'Could not configure modem!'" || return 1
+    log "  ended after $((SECONDS - started)) s"
 }
 
 # With no modem on any port the console program says so and exits with 1.

@@ -73,7 +73,41 @@ void check_dump(PortObject* port) {
         check(lines[5].find("XonLim: 262") != std::string::npos,
               "dump line 6 shows a quarter of the receive queue: " + lines[5]);
         check(lines[9] == "8250:0000", "dump line 10: " + lines[9]);
+        // The line was left with XON/XOFF on: the open switches it off all the same.
+        check(lines[3].find("OutX: 0  InX: 0") != std::string::npos,
+              "dump line 4 shows no software flow control: " + lines[3]);
     }
+    const auto* record = static_cast<const WindowsDriverRecord*>(port->driver);
+    check(record->dcb.fDsrSensitivity == 0, "the open switches DSR sensitivity off");
+}
+
+// With XON/XOFF switched on, the modem's XOFF stops the line and a write after it never
+// completes: the next write gives up within its time and reports PORT_E_TX_FULL, and the
+// close does not wait on the line either. Measured on the real clock, as the device layer's
+// limits are the system's own waits.
+void check_stalled_line(PortObject* port) {
+    port->clear_status(port);  // the queue-size check above left PORT_E_TX_FULL
+    check(port->set_xon_xoff(port, 1) == PORT_OK, "set_xon_xoff on");
+    check(set_baud_rate(port, 115200) == PORT_OK, "back to 115200 after the copy's 9600");
+    // A carriage return first ends the junk line the queue-size check left.
+    check(port_write_string(port, "\rAT*D", 13) == PORT_OK, "entering download mode");
+    collect_reply(port, 500);
+    const unsigned char configure[] = {0x00, 0x01, 0x00, 0x00, 0x02, 0xA6};
+    check(port->write_block(port, configure, sizeof configure) == PORT_OK, "configure written");
+    collect_reply(port, 500);  // the XOFF arrives and stops the line
+    check(port->write_block(port, "AT\r", 3) == PORT_OK, "a write under way counts as done");
+    Clock& clock = port_clock();
+    const std::uint32_t start = clock.tick_ms();
+    const PortStatus stalled = port->write_block(port, "AT\r", 3);
+    const std::uint32_t waited = elapsed_ms(start, clock.tick_ms());
+    check(stalled == PORT_E_TX_FULL, with_value("the write after a stalled one fails", stalled));
+    check(waited < 3500, with_value("and gives up within its time (ms)", waited));
+    port->clear_status(port);
+    check(port->write_block(port, "AT\r", 3) == PORT_OK, "the next write is under way again");
+    const std::uint32_t close_start = clock.tick_ms();
+    check(port->close(port) == PORT_OK, "closing the stalled COM9");
+    const std::uint32_t closing = elapsed_ms(close_start, clock.tick_ms());
+    check(closing < 3500, with_value("closing does not wait on the stalled line (ms)", closing));
 }
 
 std::uint32_t device_rate(PortObject* port) {
@@ -122,7 +156,7 @@ void check_modem_port() {
               port->count == 1050,
           with_value("1100 bytes into a 1050-byte queue: 1050 sent, PORT_E_TX_FULL",
                      static_cast<long>(port->count)));
-    check(port->close(port) == PORT_OK, "closing COM9");
+    check_stalled_line(port);
 }
 
 }  // namespace
