@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string expected = input.ConsumeRandomLengthString(300);
     const bool wait_for_ok = input.ConsumeBool();
 
-    FakeClock clock(input.ConsumeIntegral<std::uint32_t>());
+    FakeClock clock(input.ConsumeIntegral<std::uint32_t>(), 10);
     PortClockBinding bound_clock(clock);
     MemoryLine line;
     line.clock = &clock;

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     write_le16(record.data(), input.ConsumeIntegral<std::uint16_t>());
     const auto device_info = input.ConsumeBytes<std::uint8_t>(DEVICE_INFO_SIZE);
 
-    FakeClock clock(input.ConsumeIntegral<std::uint32_t>(), 7);
+    FakeClock clock(input.ConsumeIntegral<std::uint32_t>(), 50);
     PortClockBinding bound_clock(clock);
     port_idle_hook = no_events;
     MemoryLine line;
