@@ -161,7 +161,8 @@ void PortTrace::write_event(std::uint32_t at_ms, const std::string& text) {
 void PortTrace::write_bytes(const std::vector<std::uint8_t>& bytes) {
     for (std::size_t offset = 0; offset < bytes.size(); offset += BYTES_PER_LINE) {
         char line[128];
-        int used = std::snprintf(line, sizeof line, "%15s%04zx ", "", offset);
+        int used =
+            std::snprintf(line, sizeof line, "%15s%04lx ", "", static_cast<unsigned long>(offset));
         std::string text;
         for (std::size_t i = offset; i < offset + BYTES_PER_LINE; ++i) {
             if (i < bytes.size()) {
