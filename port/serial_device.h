@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // The serial-device operations the serial driver needs, one implementation per operating
 // system (Win32 itself on Windows, termios and ioctl on POSIX). The driver is written once
@@ -128,6 +129,8 @@ inline constexpr int SERIAL_CLRDTR = 6;
 bool serial_host_supported();
 // Opens COM(index + 1) for exclusive reading and writing with asynchronous I/O.
 SerialHandle serial_open(int index);
+// The device COM(index + 1) stands for, as the user would name it (\\.\COM3, /dev/ttyUSB0).
+std::string serial_device_name(int index);
 bool serial_setup_queues(SerialHandle device, std::uint32_t rx_size, std::uint32_t tx_size);
 bool serial_get_event_mask(SerialHandle device, std::uint32_t* mask);
 bool serial_set_event_mask(SerialHandle device, std::uint32_t mask);

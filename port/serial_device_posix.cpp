@@ -1,6 +1,7 @@
-// The serial-device layer on termios and ioctl. COM ports are named by environment
-// variables (KORVAN_COM1..), reads and writes never block, and failures are reported with
-// the Win32 error numbers the driver understands.
+// The serial-device layer on termios and ioctl. COM ports are the machine's serial devices
+// numbered as a Windows PC numbers them, or the paths named by KORVAN_COM1..; reads and
+// writes never block, and failures are reported with the Win32 error numbers the driver
+// understands.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <sys/file.h>
@@ -14,6 +15,7 @@
 #include <new>
 #include <string>
 
+#include "port/linux_port_map.h"
 #include "port/posix_custom_baud.h"
 #include "port/serial_device.h"
 #include "port/serial_device_posix.h"
@@ -300,6 +302,20 @@ bool set_up_raw_line(PosixSerialDevice& device) {
     return true;
 }
 
+// Opening a UART line with no hardware behind it succeeds and then answers nothing, which
+// costs the search seconds per speed: it is no port. The kernel console is never opened:
+// a modem there would share the line with the kernel's messages.
+bool may_be_opened(const std::string& path) {
+    const std::optional<TtyIdentity> tty = identify_tty(path, system_roots());
+    if (tty && tty->phantom) {
+        return fail(SERIAL_ERROR_FILE_NOT_FOUND);
+    }
+    if (tty && tty->console) {
+        return fail(SERIAL_ERROR_ACCESS_DENIED);
+    }
+    return true;
+}
+
 bool release_device(PosixSerialDevice* device) {
     // A pseudo-terminal keeps the exclusive flag after its last close.
     ioctl(device->fd, TIOCNXCL);
@@ -316,7 +332,13 @@ std::string serial_device_path(int index) {
     if (const char* mapped = std::getenv(("KORVAN_COM" + number).c_str())) {
         return mapped;
     }
-    return "/dev/ttyS" + std::to_string(index);
+    const std::optional<SerialDeviceInfo> device =
+        com_port_device(scan_serial_devices(system_roots()), index + 1);
+    return device ? device->path : std::string();
+}
+
+std::string serial_device_name(int index) {
+    return serial_device_path(index);
 }
 
 std::int32_t serial_error_from_errno(int error) {
@@ -352,13 +374,16 @@ SerialHandle serial_open(int index) {
         fail(SERIAL_ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
+    const std::string path = serial_device_path(index);
+    if (!may_be_opened(path)) {
+        return nullptr;
+    }
     auto* device = new (std::nothrow) PosixSerialDevice{};
     if (device == nullptr) {
         fail(SERIAL_IE_MEMORY);
         return nullptr;
     }
-    device->fd =
-        open(serial_device_path(index).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    device->fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (device->fd < 0) {
         fail_with_errno();
         delete device;

@@ -6,7 +6,8 @@
 // Details of the POSIX serial-device layer that its tests look at.
 
 // Device path of COM(index + 1): the environment variable KORVAN_COM<n> when it is set
-// (even to an empty value, which names no device), otherwise /dev/ttyS<n-1>.
+// (even to an empty value, which names no device), otherwise the machine's device numbered
+// COM<n> (see linux_port_map.h), or an empty path when there is none.
 std::string serial_device_path(int index);
 
 // The Win32 error number that stands for an errno value of a failed device call.

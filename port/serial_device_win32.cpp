@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -180,6 +181,10 @@ SerialHandle serial_open(int index) {
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_OVERLAPPED, nullptr);
     return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+std::string serial_device_name(int index) {
+    return "\\\\.\\COM" + std::to_string(index + 1);
 }
 
 bool serial_setup_queues(SerialHandle device, std::uint32_t rx_size, std::uint32_t tx_size) {

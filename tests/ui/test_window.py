@@ -118,9 +118,9 @@ class Run:
         expect(slave.startswith("/dev/"), f"simulator did not report its line: {slave!r}")
         wait_until("the simulator's link", lambda: os.path.exists(link), 5)
 
-    def start(self):
+    def start(self, *arguments):
         self.app_log = open(os.path.join(self.work_dir, "app.log"), "w")
-        self.app = subprocess.Popen([self.args.app], cwd=self.work_dir, env=self.env,
+        self.app = subprocess.Popen([self.args.app, *arguments], cwd=self.work_dir, env=self.env,
                                     stdout=self.app_log, stderr=subprocess.STDOUT)
         self.application = wait_until("the program on the accessibility bus",
                                       lambda: ws.find_application("korvan-download"), 20)
@@ -220,13 +220,14 @@ def bar_position(run):
 
 def case_full_run(run):
     """A whole download: close refused while programming, completion with its checksum total,
-    Exit enabled at the end, and Exit ends the program."""
+    Exit enabled at the end, and Exit ends the program; the line traced to a file."""
     image = os.path.join(run.work_dir, "firmware.dl")
     subprocess.run([run.args.image_tool, "make", image], check=True, stdout=subprocess.DEVNULL)
     with open(os.path.join(run.work_dir, "modems.cfg"), "w") as modem_map:
         modem_map.write(f"{MODEL} {image}\n")
+    trace_path = os.path.join(run.work_dir, "line.trace")
 
-    window = run.start()
+    window = run.start("--trace", trace_path)
     status, bar, exit_button = run.controls()
     expect(not ws.is_enabled(exit_button), "Exit is enabled at the start of the run")
     expect_layout(window, (187, 61), [(status, (7, 10, 172, 8)), (exit_button, (70, 40, 50, 14))])
@@ -264,6 +265,13 @@ def case_full_run(run):
 
     run.session.click(exit_button)
     run.wait_ended()
+    with open(trace_path) as trace:
+        events = [line.split(" ms  ", 1)[1] for line in trace.read().splitlines()
+                  if not line.startswith(" " * 15)]
+    programmed = [event for event in events if event.startswith("TX COM3 record ")]
+    expect(len(programmed) == 224 and programmed[-1] == "TX COM3 record 224, 1028 bytes",
+           f"the trace shows {len(programmed)} records sent, the last {programmed[-1:]}")
+    expect(events[-1] == "close COM3", f"the trace ends with {events[-1]!r}")
 
 
 def cpu_seconds(pid):

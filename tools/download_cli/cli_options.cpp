@@ -10,7 +10,7 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         "COM1, COM5..COM9 at 115200 and 57600 baud, picks the image from ./modems.cfg or asks "
         "for it on standard input, and reports every step on standard output.\n"
         "On Linux COMn is the device named by the environment variable KORVAN_COM<n>, "
-        "else /dev/ttyS<n-1>.\n"
+        "else the machine's serial device numbered COMn (see --list-ports).\n"
         "Exit status: 0 download complete, 1 download failed, 2 download file prompt "
         "cancelled (end of input), 64 usage error.",
         "korvan-download-cli"};
@@ -21,6 +21,15 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
                    "Download image to write; takes the place of ./modems.cfg and is still "
                    "validated (an invalid image leads to the download file prompt)")
         ->type_name("FILE");
+    app.add_option("--trace", options.trace_path,
+                   "Write every byte to and from the serial port, with times and packet "
+                   "names, to this file")
+        ->type_name("FILE");
+    CLI::Option* list =
+        app.add_flag("--list-ports", options.list_ports,
+                     "List the serial devices, their COM numbers and whether they are free, "
+                     "then exit");
+    app.add_flag("--json", options.json, "With --list-ports: the list as JSON")->needs(list);
     app.set_version_flag("--version", std::string("korvan-download-cli ") + KORVAN_VERSION);
     try {
         app.parse(argc, argv);

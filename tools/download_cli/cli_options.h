@@ -10,6 +10,9 @@ inline constexpr int EXIT_USAGE_ERROR = 64;
 struct CliOptions {
     std::string port_device;  // empty: search every COM port
     std::string image_path;   // empty: modems.cfg or the download file prompt decide
+    std::string trace_path;   // empty: no trace of the serial line
+    bool list_ports = false;  // list the serial devices instead of running a download
+    bool json = false;        // the list as JSON
 };
 
 // Parses the command line. Returns the options, or nothing when the program is to exit at

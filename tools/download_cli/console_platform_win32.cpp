@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ostream>
+#include <string>
 
 #include "tools/download_cli/console_platform.h"
 
@@ -50,4 +52,19 @@ std::optional<PortTableEntry> port_entry_for_device(const std::string& device, s
     }
     error = "expected a serial port name COM1 to COM256";
     return std::nullopt;
+}
+
+std::string describe_refused_port(int index, PortStatus status) {
+    const std::string port = "COM" + std::to_string(index + 1) + ": ";
+    if (status == PORT_E_IN_USE) {
+        return port + "in use by another program";
+    }
+    return port + "cannot be opened (error " + std::to_string(status) + ")";
+}
+
+int list_serial_ports(std::ostream& out, bool) {
+    // Windows numbers its ports itself; the Device Manager lists them.
+    out << "--list-ports is available on Linux; on Windows see the Device Manager, "
+           "Ports (COM & LPT)\n";
+    return 1;
 }

@@ -1,17 +1,21 @@
 // korvan-download-cli: the download engine hosted in a terminal. Runs one download and exits
 // with 0 (complete), 1 (failed) or 2 (download file prompt cancelled).
 #include <chrono>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <random>
 
 #include "engine/download_path.h"
 #include "engine/download_sequencer.h"
 #include "port/clock.h"
+#include "port/port_trace.h"
 #include "port/port_transfer.h"
 #include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/console_host.h"
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/console_timer.h"
+#include "tools/download_cli/skipped_port_report.h"
 
 namespace {
 
@@ -26,7 +30,11 @@ int run_download(const CliOptions& options) {
     ConsoleTimer timer;
     ConsoleHost host(std::cout, std::cin, ConsoleKind{stdout_is_terminal(), stdin_is_terminal()},
                      timer);
-    DownloadSequencer sequencer(host, system_clock(), draw_timer_id());
+    // The reasons go to stderr: stdout carries only the run's own messages.
+    DownloadSequencer sequencer(
+        host, system_clock(), draw_timer_id(),
+        reporting_skipped_ports(serial_port_factory(),
+                                [](const std::string& line) { std::cerr << line << '\n'; }));
     host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
     set_pending_message_dispatcher(wait_briefly_for_input);
 
@@ -56,6 +64,21 @@ int run_download(const CliOptions& options) {
     return host.exit_code();
 }
 
+// Runs the download with every byte on the line written to the trace file.
+int run_traced_download(const CliOptions& options) {
+    std::ofstream file(options.trace_path, std::ios::binary | std::ios::trunc);
+    if (!file) {
+        std::cerr << "korvan-download-cli: cannot write the trace file " << options.trace_path
+                  << '\n';
+        return EXIT_USAGE_ERROR;
+    }
+    PortTrace trace(file, port_clock());
+    set_port_trace(&trace);
+    const int exit_code = run_download(options);
+    set_port_trace(nullptr);
+    return exit_code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,5 +87,8 @@ int main(int argc, char** argv) {
     if (!options) {
         return exit_code;
     }
-    return run_download(*options);
+    if (options->list_ports) {
+        return list_serial_ports(std::cout, options->json);
+    }
+    return options->trace_path.empty() ? run_download(*options) : run_traced_download(*options);
 }

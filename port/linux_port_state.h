@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "port/linux_port_map.h"
+
+// Why a serial device can or cannot be used right now, in words for the user.
+
+enum class PortUse { free, in_use, no_permission, missing, phantom, console, unusable };
+
+struct PortHolder {
+    std::string name;  // the program's name as the kernel keeps it
+    int pid = 0;
+};
+
+struct PortState {
+    PortUse use = PortUse::free;
+    std::optional<PortHolder> holder;  // in_use: who has it open, when that can be seen
+    std::string group;                 // no_permission: the group that owns the device
+};
+
+// The first other process with the device open, found through <proc>/<pid>/fd. Only
+// processes the caller may look into are seen (all of them as root).
+std::optional<PortHolder> find_port_holder(const std::string& path, const SystemRoots& roots);
+
+// Why opening path was refused: the console, no permission, or in use (by whom if known).
+PortState diagnose_refused_open(const std::string& path, const SystemRoots& roots);
+
+// The state of a device for a listing. May open the device for a moment to see whether
+// another program holds it exclusively; never opens a phantom UART or the console.
+PortState probe_port_state(const std::string& path, const SystemRoots& roots);
+
+// "free", "in use by ModemManager (pid 812)", "no permission to open it (add yourself to
+// the 'dialout' group)", ...
+std::string describe_port_state(const PortState& state);

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "port/clock.h"
+#include "port/port_object.h"
+
+// A record of everything said on the serial line, for the file a user sends when a real
+// modem fails: opens, closes and speed changes, and every byte each way with its time in
+// milliseconds, in hex and as text, each request named from its bytes (AT line, configure,
+// erase, record N, restore) and each reply after the request it answers (AT reply,
+// configure reply, acknowledgement of record N). It works by taking over the slots of
+// the port objects it is shown, so nothing above the port layer knows it is there.
+class PortTrace {
+  public:
+    PortTrace(std::ostream& out, Clock& clock);
+    // Gives the ports it still watches their own slots back.
+    ~PortTrace();
+    PortTrace(const PortTrace&) = delete;
+    PortTrace& operator=(const PortTrace&) = delete;
+
+    // An open of COM(index + 1) that returned port: the line, and when the port opened,
+    // the watch on its traffic.
+    void record_open(int index, const std::string& device, int baud, char parity, int data_bits,
+                     int stop_bits, PortObject* port);
+    void record_speed_change(PortObject* port, int baud, PortStatus result);
+
+    // What the slots of a watched port report; not for other callers.
+    struct Watch;
+    void record_sent(Watch& watch, const std::uint8_t* bytes, std::size_t length,
+                     PortStatus result);
+    void record_received(Watch& watch, const std::uint8_t* bytes, std::size_t length);
+    void record_close(Watch& watch);
+
+  private:
+    void write_event(std::uint32_t at_ms, const std::string& text);
+    void write_bytes(const std::vector<std::uint8_t>& bytes);
+    void flush_received(Watch& watch);
+    std::uint32_t now_ms();
+
+    std::ostream& out_;
+    Clock& clock_;
+    std::uint32_t start_ms_;
+};
+
+// The trace that ports opened by serial_port_factory() report to; nullptr (the default)
+// traces nothing. The caller keeps ownership and removes it before destroying it.
+void set_port_trace(PortTrace* trace);
+PortTrace* port_trace();
