@@ -57,13 +57,18 @@ case_uart_download() {
     result 1 "$(completion_fault /tmp/case1.out a.dl)"
 }
 
-case_usb_download() {
+# adapter_download CASE IMAGE: a whole download through /dev/ttyUSB0 once it is there.
+adapter_download() {
     if ! wait_until 30 adapter_present; then
-        result 2 "no /dev/ttyUSB0"
+        result "$1" "no /dev/ttyUSB0"
         return
     fi
-    flash /dev/ttyUSB0 a.dl /tmp/case2.out
-    result 2 "$(completion_fault /tmp/case2.out a.dl)"
+    flash /dev/ttyUSB0 "$2" "/tmp/case$1.out"
+    result "$1" "$(completion_fault "/tmp/case$1.out" "$2")"
+}
+
+case_usb_download() {
+    adapter_download 2 a.dl
 }
 
 # The host pulls the adapter at record 50; the run must fail cleanly and soon.
@@ -103,12 +108,7 @@ case_usb_unplug() {
 # The adapter comes back; the half-flashed modem, still in download mode, is flashed whole.
 case_usb_recovery() {
     echo "@vm case 4 replug"
-    if ! wait_until 30 adapter_present; then
-        result 4 "/dev/ttyUSB0 did not come back"
-        return
-    fi
-    flash /dev/ttyUSB0 b.dl /tmp/case4.out
-    result 4 "$(completion_fault /tmp/case4.out b.dl)"
+    adapter_download 4 b.dl
 }
 
 # Port discovery (the COM mapping from sysfs, --list-ports) is needed for these checks;
