@@ -92,6 +92,7 @@ int main(int argc, char** argv) {
     std::string bauds_text = "115200,57600";
     unsigned line_rate = 0;
     unsigned erase_ms = 300;
+    unsigned packet_idle_ms = 0;
     std::string flash_out;
     std::string log_path;
     std::vector<unsigned> corrupt_configure;
@@ -109,6 +110,9 @@ int main(int argc, char** argv) {
                    "Pace sending and receiving like a line at this baud (default: unpaced)");
     app.add_option("--erase-ms", erase_ms, "Time the erase takes before its reply")
         ->capture_default_str();
+    app.add_option("--packet-idle-ms", packet_idle_ms,
+                   "Quiet time that ends a download-mode packet (default: 20 ms, longer when "
+                   "paced); a line that pauses within a packet needs more");
     app.add_option("--context-word", settings.context_word, "Context word of the configure reply");
     app.add_option("--flash-out", flash_out,
                    "Write the programmed records here at restore and at exit");
@@ -148,7 +152,8 @@ int main(int argc, char** argv) {
     loop_options.line_rate = line_rate;
     faults.corrupt_configure.insert(corrupt_configure.begin(), corrupt_configure.end());
     settings.erase_time = std::chrono::milliseconds(erase_ms);
-    settings.packet_idle = packet_idle_for(line_rate);
+    settings.packet_idle = packet_idle_ms != 0 ? std::chrono::milliseconds(packet_idle_ms)
+                                               : packet_idle_for(line_rate);
 
     EventLog log;
     if (!log_path.empty() && !log.open(log_path)) {

@@ -90,6 +90,13 @@ TEST_F(ModemSimProcessTest, AnswersOnlyAtTheDefaultSpeeds) {
     EXPECT_EQ(command("AT\r", 9), "AT\r\r\nOK\r\n");
 }
 
+// For a host whose line speed never reaches this end, such as a virtual machine's UART.
+TEST_F(ModemSimProcessTest, AnyBaudsAnswersAtASpeedOfNoList) {
+    start({"--bauds", "any"});
+    host->set_speed(B9600);
+    EXPECT_EQ(command("AT\r", 9), "AT\r\r\nOK\r\n");
+}
+
 TEST_F(ModemSimProcessTest, ModemOnlyFor57600IgnoresTheHigherSpeed) {
     start({"--bauds", "57600", "--model", "SLOW 57K"});
     host->write_text("ATI3\r");
