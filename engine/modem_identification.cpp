@@ -36,8 +36,11 @@ void choose_image_for(const char* identification, const std::string& map_path) {
 
 }  // namespace
 
-int identify_modem(PortObject* port, Clock& clock, DownloadHost& host,
-                   const std::string& map_path) {
+int identify_modem(PortObject* port, Clock& clock, DownloadHost& host, const std::string& map_path,
+                   std::string* identification_out) {
+    if (identification_out != nullptr) {
+        identification_out->clear();
+    }
     if (send_at_command(port, clock, "AT", nullptr) != 0) {
         return 0;
     }
@@ -47,6 +50,9 @@ int identify_modem(PortObject* port, Clock& clock, DownloadHost& host,
     char identification[AT_BUFFER_SIZE] = "OK";
     if (send_at_command(port, clock, "ATI3", identification) == 0) {
         choose_image_for(identification, map_path);
+        if (identification_out != nullptr) {
+            *identification_out = identification;
+        }
     }
 
     if (send_at_command(port, clock, "AT*Y120", nullptr) != 0) {
