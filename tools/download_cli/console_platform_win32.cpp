@@ -46,7 +46,8 @@ std::string quoted_argument(const std::string& argument) {
         quoted += c;
     }
     quoted.append(backslashes * 2, '\\');
-    return quoted + '"';
+    quoted.push_back('"');
+    return quoted;
 }
 
 class Win32Child final : public ChildProcess {
@@ -151,7 +152,10 @@ std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>
 
     std::string command_line;
     for (const std::string& argument : arguments) {
-        command_line += (command_line.empty() ? "" : " ") + quoted_argument(argument);
+        if (!command_line.empty()) {
+            command_line.push_back(' ');
+        }
+        command_line.append(quoted_argument(argument));
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
