@@ -145,11 +145,12 @@ void LineDisplay::erase_port_lines() {
 
 std::string port_line(const PortRun& run, std::chrono::steady_clock::time_point now,
                       std::size_t port_width) {
-    const double seconds = run.finished()
-                               ? run.seconds
-                               : std::chrono::duration<double>(now - run.started_steady).count();
+    // The outcome arrives a moment before the child ends, which is when the time is taken.
+    const bool ended = run.ended != std::chrono::system_clock::time_point{};
+    const double seconds =
+        ended ? run.seconds : std::chrono::duration<double>(now - run.started_steady).count();
     const std::string step = run.finished() ? run.result + ": " + run.message : run.step;
     return column(run.port, port_width) + ' ' + column(run.identification, 22) + ' ' +
-           column(step, 34) + ' ' + column(records_of(run.records), 7) + ' ' +
+           column(step, 40) + ' ' + column(records_of(run.records), 7) + ' ' +
            minutes_and_seconds(seconds);
 }
