@@ -280,9 +280,29 @@ LineOutput output_for(const CliOptions& options) {
     return stdout_is_terminal() ? LineOutput::terminal : LineOutput::plain;
 }
 
+// The first device two of the ports lead to, if any: two downloads on one line would
+// garble each other.
+std::string device_named_twice(const std::vector<std::string>& ports) {
+    std::vector<std::string> devices;
+    for (const std::string& port : ports) {
+        const std::string device = device_for_port(port);
+        for (const std::string& seen : devices) {
+            if (seen == device) {
+                return device;
+            }
+        }
+        devices.push_back(device);
+    }
+    return {};
+}
+
 }  // namespace
 
 int run_production_line(const CliOptions& options) {
+    if (const std::string twice = device_named_twice(options.ports); !twice.empty()) {
+        std::cerr << "korvan-download-cli: --ports names " << twice << " twice\n";
+        return EXIT_USAGE_ERROR;
+    }
     if (!options.report_path.empty()) {
         // Found out before any modem is touched, not after the first one is flashed.
         std::string error;
