@@ -243,7 +243,7 @@ int DownloadSequencer::identify_modem() {
     if (port_ == nullptr) {
         return 0;
     }
-    return ::identify_modem(port_, host_, modem_map_path_);
+    return ::identify_modem(port_, host_, modem_map_path_, &identification_);
 }
 
 int DownloadSequencer::validate_image() {

@@ -67,6 +67,8 @@ class DownloadSequencer {
     std::uint16_t context_word() const { return context_word_; }
     PortObject* port() const { return port_; }
     std::FILE* image_file() const { return image_file_; }
+    // The ATI3 answer of the modem last identified, echo included; empty before that.
+    const std::string& identification() const { return identification_; }
 
   private:
     int perform_step();
@@ -86,6 +88,7 @@ class DownloadSequencer {
     PortFactory factory_;
     std::vector<PortTableEntry> port_table_;
     std::string modem_map_path_;
+    std::string identification_;
 
     // Run state.
     unsigned timer_id_;

@@ -27,7 +27,11 @@ void choose_image_for(const char* identification, const std::string& map_path) {
 
 }  // namespace
 
-int identify_modem(PortObject* port, DownloadHost& host, const std::string& map_path) {
+int identify_modem(PortObject* port, DownloadHost& host, const std::string& map_path,
+                   std::string* identification_out) {
+    if (identification_out != nullptr) {
+        identification_out->clear();
+    }
     if (send_at_command(port, "AT", nullptr) != 0) {
         return 0;
     }
@@ -37,6 +41,9 @@ int identify_modem(PortObject* port, DownloadHost& host, const std::string& map_
     char identification[AT_BUFFER_SIZE] = "OK";
     if (send_at_command(port, "ATI3", identification) == 0) {
         choose_image_for(identification, map_path);
+        if (identification_out != nullptr) {
+            *identification_out = identification;
+        }
     }
 
     if (send_at_command(port, "AT*Y120", nullptr) != 0) {

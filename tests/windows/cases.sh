@@ -160,6 +160,43 @@ case_cli_no_modem() {
         return 1
 }
 
+# Two modems at once, one child process per port: COM3 completes, COM4 fails at record 100;
+# the report holds one object per port and the exit status says not every port completed.
+case_cli_two_port_batch() {
+    local dir first_pid first_device
+    dir=$(case_folder cli_two_port_batch)
+    start_sim two_port_com3 --flash-out "$dir/flash.bin" || fail "simulator did not start" ||
+        return 1
+    first_pid=$sim_pid
+    first_device=$sim_device
+    if ! start_sim two_port_com4 --wrong-tag 100; then
+        kill "$first_pid"
+        wait "$first_pid" 2>/dev/null || true
+        fail "second simulator did not start"
+        return 1
+    fi
+    map_com_ports 3 "$first_device"
+    ln -sfn "$sim_device" "$work/com/com4"
+    start_wineserver
+    local status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --ports COM3,COM4 --image image.dl --report report.jsonl >cli.out 2>cli.err) ||
+        status=$?
+    stop_wineserver
+    stop_sim
+    kill "$first_pid" 2>/dev/null || true
+    wait "$first_pid" 2>/dev/null || true
+    ((status == 1)) || fail "exit status $status, expected 1" || return 1
+    local objects
+    objects=$(wc -l <"$dir/report.jsonl")
+    ((objects == 2)) || fail "$objects report objects, expected 2" || return 1
+    grep -q '"port":"COM3".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "COM3 not reported complete" || return 1
+    grep -q '"port":"COM4".*"result":"failed","message":"Could not program modem!"' \
+        "$dir/report.jsonl" || fail "COM4 not reported failed" || return 1
+    flash_matches_image "$dir" || return 1
+}
+
 # The window runs a whole download. While it runs, Escape, Alt+F4 and a click on the (still
 # disabled) Exit button are all refused; once it has ended a click on Exit closes it.
 case_gui_full_run() {

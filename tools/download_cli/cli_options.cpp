@@ -1,6 +1,7 @@
 #include "tools/download_cli/cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <iostream>
 
 // KORVAN_VERSION comes from the build (the project's version).
 std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code) {
@@ -11,12 +12,16 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         "for it on standard input, and reports every step on standard output.\n"
         "On Linux COMn is the device named by the environment variable KORVAN_COM<n>, "
         "else the machine's serial device numbered COMn (see --list-ports).\n"
-        "Exit status: 0 download complete, 1 download failed, 2 download file prompt "
-        "cancelled (end of input), 64 usage error.",
+        "With --ports or --all-ports every port gets its own download, all at once, each in "
+        "a child process, and nobody is asked for an image: a port without a valid image "
+        "ends as cancelled.\n"
+        "Exit status: 0 download complete (on every port), 1 download failed (on any port), "
+        "2 download file prompt cancelled (end of input), 64 usage error.",
         "korvan-download-cli"};
-    app.add_option("--port", options.port_device,
-                   "Search only this serial device (both speeds) instead of COM1..COM9")
-        ->type_name("DEVICE");
+    CLI::Option* port =
+        app.add_option("--port", options.port_device,
+                       "Search only this serial device (both speeds) instead of COM1..COM9");
+    port->type_name("DEVICE");
     app.add_option("--image", options.image_path,
                    "Download image to write; takes the place of ./modems.cfg and is still "
                    "validated (an invalid image leads to the download file prompt)")
@@ -30,12 +35,38 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
                      "List the serial devices, their COM numbers and whether they are free, "
                      "then exit");
     app.add_flag("--json", options.json, "With --list-ports: the list as JSON")->needs(list);
+    app.add_flag("--events", options.events,
+                 "Report as JSON lines on standard output, one object per status message, "
+                 "progress step, skipped port and outcome, each with its \"time\"; never "
+                 "prompts (see README)");
+    CLI::Option* ports =
+        app.add_option("--ports", options.ports,
+                       "Flash the modems on these devices or COM names at once, one download "
+                       "per port")
+            ->delimiter(',')
+            ->type_name("DEV[,DEV...]")
+            ->excludes(port);
+    app.add_flag("--all-ports", options.all_ports,
+                 "Flash the modems on every serial port found at once")
+        ->excludes(port)
+        ->excludes(ports);
+    app.add_option("--report", options.report_path,
+                   "Append one JSON object per port and run to this file")
+        ->type_name("FILE");
+    app.add_flag("--watch", options.watch,
+                 "Station mode: flash each modem once when it appears on one of the ports and "
+                 "wait for it to go away; Ctrl-C lets downloads in progress finish, then exits");
     app.set_version_flag("--version", std::string("korvan-download-cli ") + KORVAN_VERSION);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         // Help and version exit with 0; a usage error must not look like a download outcome.
         exit_code = app.exit(error) == 0 ? 0 : EXIT_USAGE_ERROR;
+        return std::nullopt;
+    }
+    if ((options.watch || !options.report_path.empty()) && !options.is_production_line()) {
+        std::cerr << app.get_name() << ": --watch and --report need --ports or --all-ports\n";
+        exit_code = EXIT_USAGE_ERROR;
         return std::nullopt;
     }
     return options;

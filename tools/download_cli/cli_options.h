@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // Exit status after a command line that cannot be parsed (as sysexits' EX_USAGE).
 inline constexpr int EXIT_USAGE_ERROR = 64;
@@ -13,6 +14,15 @@ struct CliOptions {
     std::string trace_path;   // empty: no trace of the serial line
     bool list_ports = false;  // list the serial devices instead of running a download
     bool json = false;        // the list as JSON
+    bool events = false;      // JSON lines on standard output instead of text
+
+    // The production line: one download per port, each in a child process.
+    std::vector<std::string> ports;  // devices or COM names
+    bool all_ports = false;          // every port the port mapping finds
+    std::string report_path;         // empty: no report file
+    bool watch = false;              // flash every modem that appears, until interrupted
+
+    bool is_production_line() const { return !ports.empty() || all_ports; }
 };
 
 // Parses the command line. Returns the options, or nothing when the program is to exit at

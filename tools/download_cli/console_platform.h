@@ -1,8 +1,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/download_sequencer.h"
 
@@ -27,3 +29,49 @@ int list_serial_ports(std::ostream& out, bool json);
 // The one port table entry under which the serial layer opens device, for a search of
 // that device alone; nothing (with a reason in error) when the device cannot be reached so.
 std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error);
+
+// A child process of the production line, its standard output and error in one pipe and
+// its standard input empty. A child does not get the terminal's Ctrl-C: only the parent
+// decides when a download may stop.
+class ChildProcess {
+  public:
+    virtual ~ChildProcess() = default;
+    // Appends what the child has written so far without blocking; false once its output
+    // has ended (the child exited or closed it).
+    virtual bool read_output(std::string& text) = 0;
+    // Waits for the child to end; its exit status, or -1 when it did not exit normally.
+    virtual int wait_for_exit() = 0;
+};
+
+// Starts arguments[0] (a program path) with the rest as its arguments; nothing (with a
+// reason in error) when it cannot be started.
+std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,
+                                                  std::string& error);
+// Returns once one of children has output or has ended, after timeout_ms at the latest, or
+// sooner when an interrupt arrives.
+void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms);
+// The path of this program, to start it again as a child.
+std::string own_program_path();
+// A child's output may end before the child does (its parent gone): keep running then, so
+// a download is never cut short by a closed pipe.
+void keep_running_when_output_closes();
+
+// From now on Ctrl-C (and a termination request) only set what interrupt_requested reads.
+void catch_interrupts();
+bool interrupt_requested();
+
+// Terminals that need it switched on learn the cursor movement sequences.
+void enable_terminal_sequences();
+
+// A serial port of the machine: its COM name and the device the serial layer opens for it.
+struct SerialPortName {
+    std::string name;
+    std::string device;
+};
+// The ports COM1..COM9 that exist on this machine now, in COM order.
+std::vector<SerialPortName> find_serial_ports();
+// The device a port argument stands for: a COM name as the serial layer maps it, any other
+// text as it is.
+std::string device_for_port(const std::string& port);
+// Whether the device is there now (plugged in, mapped path existing).
+bool device_is_present(const std::string& device);

@@ -1,14 +1,94 @@
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 
 #include "port/linux_port_state.h"
 #include "port/serial_device_posix.h"
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/port_listing.h"
+
+extern char** environ;
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void note_interrupt(int) {
+    interrupted = 1;
+}
+
+class PosixChild final : public ChildProcess {
+  public:
+    PosixChild(pid_t pid, int output) : pid_(pid), output_(output) {}
+    ~PosixChild() override {
+        close_output();
+        wait_for_exit();
+    }
+
+    bool read_output(std::string& text) override {
+        while (output_ >= 0) {
+            char chunk[4096];
+            const ssize_t got = read(output_, chunk, sizeof chunk);
+            if (got > 0) {
+                text.append(chunk, static_cast<std::size_t>(got));
+                continue;
+            }
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0 && errno == EAGAIN) {
+                return true;
+            }
+            close_output();
+        }
+        return false;
+    }
+
+    int wait_for_exit() override {
+        if (pid_ > 0) {
+            int status = 0;
+            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+            }
+            exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            pid_ = -1;
+        }
+        return exit_status_;
+    }
+
+    int output() const { return output_; }
+
+  private:
+    void close_output() {
+        if (output_ >= 0) {
+            close(output_);
+            output_ = -1;
+        }
+    }
+
+    pid_t pid_;
+    int output_;
+    int exit_status_ = -1;
+};
+
+// A COM name COM1..COM9 as its 0-based index; -1 for anything else.
+int com_index(const std::string& port) {
+    if (port.size() == 4 && port.compare(0, 3, "COM") == 0 && port[3] >= '1' && port[3] <= '9') {
+        return port[3] - '1';
+    }
+    return -1;
+}
+
+}  // namespace
 
 bool stdout_is_terminal() {
     return isatty(STDOUT_FILENO) == 1;
@@ -45,4 +125,103 @@ std::string describe_refused_port(int index, PortStatus status) {
 int list_serial_ports(std::ostream& out, bool json) {
     write_port_listing(out, list_ports(system_roots()), json);
     return 0;
+}
+
+std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,
+                                                  std::string& error) {
+    int pipe_ends[2];
+    if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDERR_FILENO);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    // A process group of its own: the terminal's Ctrl-C reaches the parent only.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(pipe_ends[1]);
+    if (spawned != 0) {
+        close(pipe_ends[0]);
+        error = std::strerror(spawned);
+        return nullptr;
+    }
+    fcntl(pipe_ends[0], F_SETFL, fcntl(pipe_ends[0], F_GETFL) | O_NONBLOCK);
+    return std::make_unique<PosixChild>(pid, pipe_ends[0]);
+}
+
+void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms) {
+    std::vector<pollfd> watched;
+    for (ChildProcess* child : children) {
+        const int output = static_cast<PosixChild*>(child)->output();
+        if (output >= 0) {
+            watched.push_back({output, POLLIN, 0});
+        }
+    }
+    // An interrupt ends the poll early (EINTR); the caller looks at the flag.
+    poll(watched.data(), watched.size(), timeout_ms);
+}
+
+std::string own_program_path() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+void keep_running_when_output_closes() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void catch_interrupts() {
+    struct sigaction action {};
+    action.sa_handler = note_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interrupt_requested() {
+    return interrupted != 0;
+}
+
+void enable_terminal_sequences() {}
+
+std::vector<SerialPortName> find_serial_ports() {
+    std::vector<SerialPortName> found;
+    for (int index = 0; index < 9; ++index) {
+        const std::string device = serial_device_path(index);
+        if (device_is_present(device)) {
+            found.push_back({"COM" + std::to_string(index + 1), device});
+        }
+    }
+    return found;
+}
+
+std::string device_for_port(const std::string& port) {
+    const int index = com_index(port);
+    return index < 0 ? port : serial_device_path(index);
+}
+
+bool device_is_present(const std::string& device) {
+    struct stat info {};
+    return !device.empty() && stat(device.c_str(), &info) == 0;
 }

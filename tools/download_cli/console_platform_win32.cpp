@@ -21,6 +21,91 @@ std::string upper_case(std::string text) {
     return text;
 }
 
+volatile LONG interrupted = 0;
+
+BOOL WINAPI note_interrupt(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+        InterlockedExchange(&interrupted, 1);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// One argument as the C runtime's command-line parser reads it back.
+std::string quoted_argument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+        return argument;
+    }
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    quoted.push_back('"');
+    return quoted;
+}
+
+class Win32Child final : public ChildProcess {
+  public:
+    Win32Child(HANDLE process, HANDLE output) : process_(process), output_(output) {}
+    ~Win32Child() override {
+        close_output();
+        wait_for_exit();
+        CloseHandle(process_);
+    }
+
+    bool read_output(std::string& text) override {
+        while (output_ != nullptr) {
+            DWORD waiting = 0;
+            if (!PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr)) {
+                close_output();  // the child's end is closed: it has exited
+                break;
+            }
+            if (waiting == 0) {
+                return true;
+            }
+            char chunk[4096];
+            DWORD got = 0;
+            if (!ReadFile(output_, chunk, std::min<DWORD>(waiting, sizeof chunk), &got, nullptr)) {
+                close_output();
+                break;
+            }
+            text.append(chunk, got);
+        }
+        return false;
+    }
+
+    int wait_for_exit() override {
+        WaitForSingleObject(process_, INFINITE);
+        DWORD code = 0;
+        return GetExitCodeProcess(process_, &code) ? static_cast<int>(code) : -1;
+    }
+
+    bool has_output_or_ended() const {
+        DWORD waiting = 0;
+        return output_ == nullptr ||
+               !PeekNamedPipe(output_, nullptr, 0, nullptr, &waiting, nullptr) || waiting > 0;
+    }
+
+  private:
+    void close_output() {
+        if (output_ != nullptr) {
+            CloseHandle(output_);
+            output_ = nullptr;
+        }
+    }
+
+    HANDLE process_;
+    HANDLE output_;
+};
+
 }  // namespace
 
 bool stdout_is_terminal() {
@@ -67,4 +152,115 @@ int list_serial_ports(std::ostream& out, bool) {
     out << "--list-ports is available on Linux; on Windows see the Device Manager, "
            "Ports (COM & LPT)\n";
     return 1;
+}
+
+std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,
+                                                  std::string& error) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+        error = "cannot make a pipe (error " + std::to_string(GetLastError()) + ")";
+        return nullptr;
+    }
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nothing = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 &inheritable, OPEN_EXISTING, 0, nullptr);
+
+    std::string command_line;
+    for (const std::string& argument : arguments) {
+        if (!command_line.empty()) {
+            command_line.push_back(' ');
+        }
+        command_line.append(quoted_argument(argument));
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nothing;
+    startup.hStdOutput = write_end;
+    startup.hStdError = write_end;
+    PROCESS_INFORMATION process{};
+    // A new process group does not get the console's Ctrl-C.
+    const BOOL started =
+        CreateProcessA(arguments[0].c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                       CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process);
+    const DWORD start_error = GetLastError();
+    CloseHandle(write_end);
+    if (nothing != INVALID_HANDLE_VALUE) {
+        CloseHandle(nothing);
+    }
+    if (!started) {
+        CloseHandle(read_end);
+        error = "cannot start " + arguments[0] + " (error " + std::to_string(start_error) + ")";
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return std::make_unique<Win32Child>(process.hProcess, read_end);
+}
+
+void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms) {
+    // Anonymous pipes cannot be waited on: look every few milliseconds.
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
+    while (!interrupt_requested()) {
+        for (ChildProcess* child : children) {
+            if (static_cast<Win32Child*>(child)->has_output_or_ended()) {
+                return;
+            }
+        }
+        if (GetTickCount64() >= deadline) {
+            return;
+        }
+        Sleep(5);
+    }
+}
+
+std::string own_program_path() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+}
+
+void keep_running_when_output_closes() {
+    // A write to a closed pipe fails without ending the process here.
+}
+
+void catch_interrupts() {
+    SetConsoleCtrlHandler(note_interrupt, TRUE);
+}
+
+bool interrupt_requested() {
+    return InterlockedCompareExchange(&interrupted, 0, 0) != 0;
+}
+
+void enable_terminal_sequences() {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode)) {
+        SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
+
+std::vector<SerialPortName> find_serial_ports() {
+    std::vector<SerialPortName> found;
+    for (int number = 1; number <= 9; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        if (device_is_present(name)) {
+            found.push_back({name, name});
+        }
+    }
+    return found;
+}
+
+std::string device_for_port(const std::string& port) {
+    return upper_case(port);
+}
+
+bool device_is_present(const std::string& device) {
+    std::string name = upper_case(device);
+    if (name.rfind("\\\\.\\", 0) == 0) {
+        name.erase(0, 4);
+    }
+    char target[1024];
+    return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
 }

@@ -100,12 +100,12 @@ def complete_run_after_validation(image):
 class Simulator:
     """korvan-modem-sim on a fresh pty, with its event log and flash output in a folder."""
 
-    def __init__(self, folder, *options, name="sim"):
+    def __init__(self, folder, *options, name="sim", model=SIM_MODEL):
         self.log_path = Path(folder) / f"{name}.log"
         self.flash_path = Path(folder) / f"{name}-flash.bin"
         self.summary = ""
         self.process = subprocess.Popen(
-            [str(SIM), "--model", SIM_MODEL, "--log", str(self.log_path), "--flash-out",
+            [str(SIM), "--model", model, "--log", str(self.log_path), "--flash-out",
              str(self.flash_path), *options],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         ready, _, _ = select.select([self.process.stdout], [], [], 10)

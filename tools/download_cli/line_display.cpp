@@ -1,0 +1,156 @@
+#include "tools/download_cli/line_display.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+
+#include "engine/download_image.h"
+#include "tools/download_cli/event_host.h"
+
+namespace {
+
+// Cut to width, padded to width.
+std::string column(std::string text, std::size_t width) {
+    if (text.size() > width) {
+        text.resize(width);
+    }
+    text.resize(width, ' ');
+    return text;
+}
+
+std::string minutes_and_seconds(double seconds) {
+    const long whole = static_cast<long>(seconds);
+    char text[48];
+    std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+    return text;
+}
+
+std::string records_of(int records) {
+    return std::to_string(records) + "/" + std::to_string(IMAGE_RECORD_COUNT);
+}
+
+int tens_of_percent(int records) {
+    return records * 100 / IMAGE_RECORD_COUNT / 10;
+}
+
+template <typename Runs, typename Get>
+std::size_t port_width(const Runs& runs, Get get) {
+    std::size_t width = 4;
+    for (const auto& run : runs) {
+        width = std::max(width, get(run).port.size());
+    }
+    return width;
+}
+
+}  // namespace
+
+LineDisplay::LineDisplay(std::ostream& out, LineOutput output) : out_(out), output_(output) {}
+
+void LineDisplay::show_event(const PortRun& run, const JsonObject& event) {
+    if (output_ == LineOutput::events) {
+        JsonObject tagged;
+        tagged.add("port", run.port);
+        out_ << tagged.text().substr(0, tagged.text().size() - 1) << ',' << event.text().substr(1)
+             << '\n'
+             << std::flush;
+    } else if (output_ == LineOutput::plain) {
+        show_plain_event(run, event);
+    }
+}
+
+void LineDisplay::show_note(const std::string& port, const std::string& text) {
+    if (output_ == LineOutput::events) {
+        JsonObject note;
+        note.add("port", port).add("event", "note").add("text", text);
+        out_ << note.text() << '\n' << std::flush;
+        return;
+    }
+    erase_port_lines();
+    out_ << port << ": " << text << '\n' << std::flush;
+}
+
+void LineDisplay::redraw(const std::vector<const PortRun*>& runs,
+                         std::chrono::steady_clock::time_point now) {
+    if (output_ != LineOutput::terminal) {
+        return;
+    }
+    std::string frame;
+    if (drawn_lines_ > 0) {
+        frame += "\x1b[" + std::to_string(drawn_lines_) + "A";
+    }
+    const std::size_t width =
+        port_width(runs, [](const PortRun* run) -> const PortRun& { return *run; });
+    for (const PortRun* run : runs) {
+        frame += "\r\x1b[2K" + port_line(*run, now, width) + "\n";
+    }
+    drawn_lines_ = static_cast<int>(runs.size());
+    out_ << frame << std::flush;
+}
+
+void LineDisplay::show_summary(const std::vector<PortRun>& runs) {
+    if (output_ == LineOutput::events) {
+        return;
+    }
+    drawn_lines_ = 0;  // the port lines stay above the table
+    const std::size_t width =
+        port_width(runs, [](const PortRun& run) -> const PortRun& { return run; });
+    out_ << '\n'
+         << column("Port", width + 1) << column("Result", 11) << column("Records", 9)
+         << column("Time", 7) << "Message\n";
+    for (const PortRun& run : runs) {
+        out_ << column(run.port, width) << ' ' << column(run.result, 10) << ' '
+             << column(records_of(run.records), 8) << ' '
+             << column(minutes_and_seconds(run.seconds), 6) << ' ' << run.message << '\n';
+    }
+    out_ << std::flush;
+}
+
+void LineDisplay::show_plain_event(const PortRun& run, const JsonObject& event) {
+    const std::string kind = event.string_of("event");
+    const std::string prefix = run.port + ": ";
+    if (kind == "status") {
+        out_ << prefix << event.string_of("text") << '\n';
+    } else if (kind == "progress") {
+        // Like the single-port console off a terminal: a line for every new ten percent.
+        const int records = static_cast<int>(event.number_of("records", 0));
+        if (records > 0 && tens_of_percent(records) > tens_of_percent(records - 1)) {
+            out_ << prefix << "Programming: " << records * 100 / IMAGE_RECORD_COUNT << "% ("
+                 << records_of(records) << ")\n";
+        }
+    } else if (kind == "identification") {
+        out_ << prefix << "Identification: " << event.string_of("text") << '\n';
+    } else if (kind == "image") {
+        out_ << prefix << "Image: " << event.string_of("path") << " (checksum total "
+             << event.string_of("checksum") << ")\n";
+    } else if (kind == "skipped") {
+        out_ << prefix << "Skipped " << event.string_of("device")
+             << ": the device did not open (status " << event.number_of("status", 0) << ")\n";
+    } else if (kind == "outcome") {
+        if (event.string_of("result") == RESULT_CANCELLED) {
+            out_ << prefix << "Cancelled: no valid image (" << event.string_of("text") << ")\n";
+        } else {
+            out_ << prefix << event.string_of("text") << '\n';
+        }
+    }
+    out_ << std::flush;
+}
+
+void LineDisplay::erase_port_lines() {
+    if (output_ == LineOutput::terminal && drawn_lines_ > 0) {
+        // The note goes where the port lines were; they are drawn again below it.
+        out_ << "\x1b[" << drawn_lines_ << "A\x1b[J";
+        drawn_lines_ = 0;
+    }
+}
+
+std::string port_line(const PortRun& run, std::chrono::steady_clock::time_point now,
+                      std::size_t port_width) {
+    // The outcome arrives a moment before the child ends, which is when the time is taken.
+    const bool ended = run.ended != std::chrono::system_clock::time_point{};
+    const double seconds =
+        ended ? run.seconds : std::chrono::duration<double>(now - run.started_steady).count();
+    const std::string step = run.finished() ? run.result + ": " + run.message : run.step;
+    return column(run.port, port_width) + ' ' + column(run.identification, 22) + ' ' +
+           column(step, 40) + ' ' + column(records_of(run.records), 7) + ' ' +
+           minutes_and_seconds(seconds);
+}

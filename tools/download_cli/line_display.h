@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "tools/download_cli/json_object.h"
+#include "tools/download_cli/port_run.h"
+
+// How the production line shows its ports.
+enum class LineOutput {
+    terminal,  // one line per port redrawn in place, then a summary table
+    plain,     // every event as one line prefixed with its port, then the summary table
+    events,    // the children's events as JSON lines, each with its "port"
+};
+
+class LineDisplay {
+  public:
+    LineDisplay(std::ostream& out, LineOutput output);
+
+    // One event of a port's child (already applied to run).
+    void show_event(const PortRun& run, const JsonObject& event);
+    // A message of the station itself about a port (or a line the child wrote that is not
+    // an event): a line of its own, in every output.
+    void show_note(const std::string& port, const std::string& text);
+    // Redraws the port lines on a terminal; nothing otherwise.
+    void redraw(const std::vector<const PortRun*>& runs, std::chrono::steady_clock::time_point now);
+    // The table of finished runs, once at the end (not in the event output).
+    void show_summary(const std::vector<PortRun>& runs);
+
+  private:
+    void show_plain_event(const PortRun& run, const JsonObject& event);
+    void erase_port_lines();
+
+    std::ostream& out_;
+    LineOutput output_;
+    int drawn_lines_ = 0;
+};
+
+// One port's line on a terminal: port (padded to port_width), identification, step,
+// records done / 224, elapsed.
+std::string port_line(const PortRun& run, std::chrono::steady_clock::time_point now,
+                      std::size_t port_width);

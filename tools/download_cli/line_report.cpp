@@ -1,0 +1,54 @@
+#include "tools/download_cli/line_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/download_cli/wall_time.h"
+
+JsonObject report_object(const PortRun& run, const std::string& version) {
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.3f", run.seconds);
+    JsonObject object;
+    object.add("port", run.port)
+        .add("device", run.device)
+        .add("identification", run.identification)
+        .add("image", run.image_path)
+        .add("checksum", run.checksum)
+        .add("result", run.result)
+        .add("message", run.message)
+        .add("records", run.records)
+        .add("start", iso8601_utc(run.started))
+        .add("end", iso8601_utc(run.ended))
+        .add_number_text("duration", duration)
+        .add("version", version);
+    return object;
+}
+
+bool append_report(const std::string& path, const JsonObject& object, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const std::string line = object.text() + "\n";
+    // Opened for appending at every object: what is in the file stays as it is.
+    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
+    const int write_error = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        error = std::strerror(written ? errno : write_error);
+        return false;
+    }
+    return true;
+}
+
+bool can_append_to(const std::string& path, std::string& error) {
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}

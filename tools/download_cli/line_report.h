@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+#include "tools/download_cli/json_object.h"
+#include "tools/download_cli/port_run.h"
+
+// The report object of one finished run: port, device, identification, image, checksum,
+// result, message, records, start, end (ISO 8601), duration (seconds) and version.
+JsonObject report_object(const PortRun& run, const std::string& version);
+
+// Appends one object as a line to the report file, never rewriting what is there, so a
+// day of production is one file. False (with the reason in error) when it cannot.
+bool append_report(const std::string& path, const JsonObject& object, std::string& error);
+// Whether objects can be appended to the report file (created when missing).
+bool can_append_to(const std::string& path, std::string& error);

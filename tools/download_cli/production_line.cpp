@@ -1,0 +1,323 @@
+#include "tools/download_cli/production_line.h"
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/download_cli/console_host.h"
+#include "tools/download_cli/console_platform.h"
+#include "tools/download_cli/event_host.h"
+#include "tools/download_cli/line_display.h"
+#include "tools/download_cli/line_report.h"
+#include "tools/download_cli/port_run.h"
+
+namespace {
+
+using std::chrono::steady_clock;
+using std::chrono::system_clock;
+
+// How long the station waits for output before it looks at the ports and the terminal again.
+constexpr int LOOK_AGAIN_MS = 200;
+
+// One port of the line and the download running on it, if any.
+struct Slot {
+    std::string port;
+    std::string device;
+    PortRun run;
+    std::unique_ptr<ChildProcess> child;
+    std::string pending_output;  // a line the child has not finished yet
+    bool waiting_for_removal = false;
+};
+
+class Station {
+  public:
+    Station(const CliOptions& options, LineDisplay& display)
+        : options_(options), display_(display) {}
+
+    int run_batch();
+    int run_watch();
+
+  private:
+    void add_configured_ports();
+    void add_found_ports();
+    void start_download(Slot& slot);
+    void collect_output();
+    void take_output(Slot& slot);
+    void take_line(Slot& slot, const std::string& line);
+    void end_download(Slot& slot);
+    void note_interrupt_once();
+    void redraw();
+    int busy_count() const;
+    int exit_status() const;
+
+    const CliOptions& options_;
+    LineDisplay& display_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::vector<PortRun> finished_;
+    bool report_failed_ = false;
+    bool interrupt_noted_ = false;
+};
+
+// What a port's line shows while the station waits for a modem there.
+PortRun waiting_run(const std::string& port, const std::string& device) {
+    PortRun run;
+    run.port = port;
+    run.device = device;
+    run.step = "Waiting for a modem...";
+    run.started_steady = steady_clock::now();
+    return run;
+}
+
+std::unique_ptr<Slot> slot_for(const std::string& port, const std::string& device) {
+    auto slot = std::make_unique<Slot>();
+    slot->port = port;
+    slot->device = device;
+    slot->run = waiting_run(port, device);
+    return slot;
+}
+
+void Station::add_configured_ports() {
+    for (const std::string& port : options_.ports) {
+        slots_.push_back(slot_for(port, device_for_port(port)));
+    }
+}
+
+// Ports the mapping finds now that the station does not have yet, in the mapping's order.
+void Station::add_found_ports() {
+    for (const SerialPortName& found : find_serial_ports()) {
+        bool known = false;
+        for (const auto& slot : slots_) {
+            known = known || slot->device == found.device;
+        }
+        if (!known) {
+            slots_.push_back(slot_for(found.name, found.device));
+        }
+    }
+}
+
+void Station::start_download(Slot& slot) {
+    slot.run = PortRun{};
+    slot.run.port = slot.port;
+    slot.run.device = slot.device;
+    slot.run.started = system_clock::now();
+    slot.run.started_steady = steady_clock::now();
+    slot.pending_output.clear();
+
+    std::vector<std::string> arguments = {own_program_path(), "--port", slot.device, "--events"};
+    if (!options_.image_path.empty()) {
+        arguments.insert(arguments.end(), {"--image", options_.image_path});
+    }
+    std::string error;
+    slot.child = start_child_process(arguments, error);
+    if (!slot.child) {
+        slot.run.result = RESULT_FAILED;
+        slot.run.message = "Could not start the download: " + error;
+        display_.show_note(slot.port, slot.run.message);
+        end_download(slot);
+    }
+}
+
+void Station::collect_output() {
+    std::vector<ChildProcess*> children;
+    for (const auto& slot : slots_) {
+        if (slot->child) {
+            children.push_back(slot->child.get());
+        }
+    }
+    if (!children.empty()) {
+        wait_for_child_output(children, LOOK_AGAIN_MS);
+    }
+    for (const auto& slot : slots_) {
+        if (slot->child) {
+            take_output(*slot);
+        }
+    }
+}
+
+void Station::take_output(Slot& slot) {
+    const bool open = slot.child->read_output(slot.pending_output);
+    std::size_t end;
+    while ((end = slot.pending_output.find('\n')) != std::string::npos) {
+        std::string line = slot.pending_output.substr(0, end);
+        slot.pending_output.erase(0, end + 1);
+        take_line(slot, line);
+    }
+    if (!open) {
+        if (!slot.pending_output.empty()) {
+            take_line(slot, slot.pending_output);
+        }
+        const int exit_status = slot.child->wait_for_exit();
+        slot.child.reset();
+        finish_run(slot.run, exit_status, system_clock::now(), steady_clock::now());
+        end_download(slot);
+    }
+}
+
+void Station::take_line(Slot& slot, const std::string& line) {
+    if (std::optional<JsonObject> event = JsonObject::parse(line)) {
+        apply_event(slot.run, *event);
+        display_.show_event(slot.run, *event);
+    } else if (!line.empty()) {
+        // Not an event: what the child said on its error output (a device it cannot use).
+        display_.show_note(slot.port, line);
+    }
+}
+
+void Station::end_download(Slot& slot) {
+    finished_.push_back(slot.run);
+    slot.waiting_for_removal = true;
+    if (options_.report_path.empty()) {
+        return;
+    }
+    std::string error;
+    if (!append_report(options_.report_path, report_object(slot.run, KORVAN_VERSION), error)) {
+        report_failed_ = true;
+        display_.show_note(slot.port,
+                           "Could not append to the report " + options_.report_path + ": " + error);
+    }
+}
+
+void Station::note_interrupt_once() {
+    if (interrupt_requested() && !interrupt_noted_) {
+        interrupt_noted_ = true;
+        if (busy_count() > 0) {
+            display_.show_note("station", "Interrupted: the downloads in progress finish first");
+        }
+    }
+}
+
+void Station::redraw() {
+    std::vector<const PortRun*> runs;
+    for (const auto& slot : slots_) {
+        runs.push_back(&slot->run);
+    }
+    display_.redraw(runs, steady_clock::now());
+}
+
+int Station::busy_count() const {
+    int busy = 0;
+    for (const auto& slot : slots_) {
+        busy += slot->child ? 1 : 0;
+    }
+    return busy;
+}
+
+int Station::exit_status() const {
+    if (report_failed_) {
+        return EXIT_DOWNLOAD_FAILED;
+    }
+    for (const PortRun& run : finished_) {
+        if (run.result != RESULT_COMPLETE) {
+            return EXIT_DOWNLOAD_FAILED;
+        }
+    }
+    return EXIT_DOWNLOAD_COMPLETE;
+}
+
+int Station::run_batch() {
+    if (options_.all_ports) {
+        add_found_ports();
+        if (slots_.empty()) {
+            display_.show_note("station", "No serial port found");
+            return EXIT_DOWNLOAD_FAILED;
+        }
+    } else {
+        add_configured_ports();
+    }
+    for (const auto& slot : slots_) {
+        start_download(*slot);
+    }
+    // Once started, a download is never cut short: an interrupt only waits for the end.
+    while (busy_count() > 0) {
+        redraw();
+        collect_output();
+        note_interrupt_once();
+    }
+    redraw();
+    display_.show_summary(finished_);
+    return exit_status();
+}
+
+int Station::run_watch() {
+    add_configured_ports();
+    while (!interrupt_requested() || busy_count() > 0) {
+        if (options_.all_ports && !interrupt_requested()) {
+            add_found_ports();
+        }
+        for (const auto& slot : slots_) {
+            if (slot->child) {
+                continue;
+            }
+            const bool present = device_is_present(slot->device);
+            if (slot->waiting_for_removal && !present) {
+                slot->waiting_for_removal = false;
+                slot->run = waiting_run(slot->port, slot->device);
+            } else if (slot->waiting_for_removal) {
+                continue;
+            } else if (present && !interrupt_requested()) {
+                start_download(*slot);
+            }
+        }
+        redraw();
+        if (busy_count() > 0) {
+            collect_output();
+        } else {
+            wait_for_child_output({}, LOOK_AGAIN_MS);
+        }
+        note_interrupt_once();
+    }
+    redraw();
+    display_.show_summary(finished_);
+    return exit_status();
+}
+
+LineOutput output_for(const CliOptions& options) {
+    if (options.events) {
+        return LineOutput::events;
+    }
+    return stdout_is_terminal() ? LineOutput::terminal : LineOutput::plain;
+}
+
+// The first device two of the ports lead to, if any: two downloads on one line would
+// garble each other.
+std::string device_named_twice(const std::vector<std::string>& ports) {
+    std::vector<std::string> devices;
+    for (const std::string& port : ports) {
+        const std::string device = device_for_port(port);
+        for (const std::string& seen : devices) {
+            if (seen == device) {
+                return device;
+            }
+        }
+        devices.push_back(device);
+    }
+    return {};
+}
+
+}  // namespace
+
+int run_production_line(const CliOptions& options) {
+    if (const std::string twice = device_named_twice(options.ports); !twice.empty()) {
+        std::cerr << "korvan-download-cli: --ports names " << twice << " twice\n";
+        return EXIT_USAGE_ERROR;
+    }
+    if (!options.report_path.empty()) {
+        // Found out before any modem is touched, not after the first one is flashed.
+        std::string error;
+        if (!can_append_to(options.report_path, error)) {
+            std::cerr << "korvan-download-cli: cannot append to " << options.report_path << ": "
+                      << error << '\n';
+            return EXIT_USAGE_ERROR;
+        }
+    }
+    catch_interrupts();
+    const LineOutput output = output_for(options);
+    if (output == LineOutput::terminal) {
+        enable_terminal_sequences();
+    }
+    LineDisplay display(std::cout, output);
+    Station station(options, display);
+    return options.watch ? station.run_watch() : station.run_batch();
+}

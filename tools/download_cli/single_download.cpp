@@ -1,0 +1,56 @@
+#include "tools/download_cli/single_download.h"
+
+#include <chrono>
+#include <optional>
+#include <random>
+#include <utility>
+
+#include "engine/download_path.h"
+#include "port/port_transfer.h"
+#include "tools/download_cli/console_platform.h"
+
+namespace {
+
+// Like the window, a fresh timer identifier for every run.
+unsigned draw_timer_id() {
+    std::minstd_rand generator(
+        static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
+    return static_cast<unsigned>(generator());
+}
+
+}  // namespace
+
+bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
+                         const SingleDownloadHooks& hooks, std::string& error,
+                         PortFactory factory) {
+    DownloadSequencer sequencer(host, system_clock(), draw_timer_id(), std::move(factory));
+    if (!options.port_device.empty()) {
+        std::optional<PortTableEntry> entry = port_entry_for_device(options.port_device, error);
+        if (!entry) {
+            return false;
+        }
+        sequencer.set_port_table({*entry});
+    }
+    if (hooks.before_run) {
+        hooks.before_run(sequencer);
+    }
+    set_pending_message_dispatcher(wait_briefly_for_input);
+
+    sequencer.begin_run();  // clears the current download path
+    if (!options.image_path.empty()) {
+        // The image named on the command line wins over any modems.cfg entry.
+        sequencer.set_modem_map_path("");
+        set_current_download_path(options.image_path.c_str());
+    }
+
+    run_timer_loop(timer, hooks.keep_going, [&](unsigned timer_id) {
+        const int state_before = sequencer.state();
+        sequencer.OnTimer(timer_id);
+        if (hooks.after_step) {
+            hooks.after_step(sequencer, state_before);
+        }
+    });
+
+    set_pending_message_dispatcher(nullptr);
+    return true;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <functional>
+
+#include "engine/download_host.h"
+#include "engine/download_sequencer.h"
+#include "port/clock.h"
+#include "tools/download_cli/cli_options.h"
+#include "tools/download_cli/console_timer.h"
+
+// What a host adds to the plain run: it sees the sequencer before the first step and after
+// every step, and says whether the run is to go on.
+struct SingleDownloadHooks {
+    std::function<void(DownloadSequencer&)> before_run;
+    std::function<void(const DownloadSequencer&, int state_before)> after_step;
+    std::function<bool()> keep_going;
+};
+
+// One ordinary download: the ports of options (one device, or COM1..COM9), the image from
+// --image or modems.cfg, the sequencer driven by timer until the run ends. Returns false
+// with the reason in error when --port names a device that cannot be used.
+bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
+                         const SingleDownloadHooks& hooks, std::string& error,
+                         PortFactory factory = serial_port_factory());
