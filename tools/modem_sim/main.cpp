@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
     unsigned packet_idle_ms = 0;
     std::string flash_out;
     std::string log_path;
+    std::string wire_trace_path;
     std::vector<unsigned> corrupt_configure;
 
     app.add_option("--device", device,
@@ -117,6 +119,8 @@ int main(int argc, char** argv) {
     app.add_option("--flash-out", flash_out,
                    "Write the programmed records here at restore and at exit");
     app.add_option("--log", log_path, "Write one line per received command or packet here");
+    app.add_option("--wire-trace", wire_trace_path,
+                   "Write a timestamped line per chunk of bytes across the line and per event");
 
     app.add_flag("--silent", faults.silent, "Never answer anything");
     app.add_flag("--ignore-at", faults.ignore_at,
@@ -159,6 +163,15 @@ int main(int argc, char** argv) {
     if (!log_path.empty() && !log.open(log_path)) {
         std::fprintf(stderr, "modem-sim: cannot write %s\n", log_path.c_str());
         return 1;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> wire_trace(nullptr, std::fclose);
+    if (!wire_trace_path.empty()) {
+        wire_trace.reset(std::fopen(wire_trace_path.c_str(), "w"));
+        if (!wire_trace) {
+            std::fprintf(stderr, "modem-sim: cannot write %s\n", wire_trace_path.c_str());
+            return 1;
+        }
+        loop_options.wire_trace = wire_trace.get();
     }
     std::string error;
     // Its speed can only follow the host where the host shares its settings (a pty).

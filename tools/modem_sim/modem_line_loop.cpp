@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <vector>
 
 #include "tools/modem_sim/line_pacer.h"
@@ -14,6 +15,10 @@ namespace {
 constexpr std::size_t kReadChunk = 4096;
 constexpr auto kLongestWait = std::chrono::milliseconds(500);
 
+long long nanoseconds_of(SimTime at) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
 class LineLoop {
   public:
     LineLoop(SerialLine& line, ModemSession& session, const LineLoopOptions& options, EventLog& log)
@@ -21,32 +26,38 @@ class LineLoop {
           session_(session),
           options_(options),
           log_(log),
-          send_pacer_(options.line_rate),
-          receive_pacer_(options.line_rate) {}
+          send_line_(options.line_rate),
+          receive_line_(options.line_rate),
+          traced_events_(log.lines().size()) {}
 
     LineLoopEnd run(const volatile std::sig_atomic_t& stop, const sigset_t& wait_mask);
 
   private:
+    void hand_on_received(SimTime now);
     void collect_due_replies(SimTime now);
     bool send_pending(SimTime now);
     bool receive(SimTime now);
     SimTime wake_time(SimTime now) const;
     bool speed_understood(unsigned speed) const;
+    void trace_bytes(SimTime at, const char* direction, std::size_t count);
+    void trace_events(SimTime at);
 
     SerialLine& line_;
     ModemSession& session_;
     const LineLoopOptions& options_;
     EventLog& log_;
-    LinePacer send_pacer_;
-    LinePacer receive_pacer_;
-    std::vector<std::uint8_t> pending_;
+    LinePacer send_line_;     // modem to host
+    LinePacer receive_line_;  // host to modem
     bool write_blocked_ = false;
+    std::size_t traced_events_;
 };
 
 LineLoopEnd LineLoop::run(const volatile std::sig_atomic_t& stop, const sigset_t& wait_mask) {
     while (stop == 0) {
         SimTime now = SimClock::now();
+        hand_on_received(now);
         session_.expire(now);
+        trace_events(now);
         if (session_.hung_up()) {
             return LineLoopEnd::modem_hung_up;
         }
@@ -54,10 +65,7 @@ LineLoopEnd LineLoop::run(const volatile std::sig_atomic_t& stop, const sigset_t
         if (!send_pending(now)) {
             return LineLoopEnd::line_lost;
         }
-        pollfd watch{line_.fd(), 0, 0};
-        if (receive_pacer_.allowance(now) > 0) {
-            watch.events |= POLLIN;
-        }
+        pollfd watch{line_.fd(), POLLIN, 0};
         if (write_blocked_) {
             watch.events |= POLLOUT;
         }
@@ -87,23 +95,34 @@ LineLoopEnd LineLoop::run(const volatile std::sig_atomic_t& stop, const sigset_t
     return LineLoopEnd::stop_requested;
 }
 
+// The modem gets each byte when its last bit has crossed the line, and answers as of then:
+// a late wake-up here delays nothing that a real modem would have done sooner.
+void LineLoop::hand_on_received(SimTime now) {
+    auto arrived = receive_line_.arrived(now);
+    if (arrived.empty()) {
+        return;
+    }
+    std::vector<std::uint8_t> bytes(arrived.begin(), arrived.end());
+    SimTime at = receive_line_.take(bytes.size(), now);
+    trace_bytes(at, "in", bytes.size());
+    session_.receive(bytes.data(), bytes.size(), at);
+    trace_events(at);
+}
+
 void LineLoop::collect_due_replies(SimTime now) {
     auto& outbox = session_.outbox();
     while (!outbox.empty() && outbox.front().not_before <= now) {
-        pending_.insert(pending_.end(), outbox.front().bytes.begin(), outbox.front().bytes.end());
+        send_line_.send(outbox.front().bytes, outbox.front().not_before);
         outbox.pop_front();
     }
 }
 
 bool LineLoop::send_pending(SimTime now) {
-    if (pending_.empty() || write_blocked_) {
+    auto arrived = send_line_.arrived(now);
+    if (arrived.empty() || write_blocked_) {
         return true;
     }
-    std::size_t count = std::min(pending_.size(), send_pacer_.allowance(now));
-    if (count == 0) {
-        return true;
-    }
-    ssize_t written = write(line_.fd(), pending_.data(), count);
+    ssize_t written = write(line_.fd(), arrived.data(), arrived.size());
     if (written < 0) {
         if (errno == EAGAIN || errno == EINTR) {
             write_blocked_ = errno == EAGAIN;
@@ -111,22 +130,20 @@ bool LineLoop::send_pending(SimTime now) {
         }
         return false;
     }
-    send_pacer_.moved(static_cast<std::size_t>(written), now);
-    pending_.erase(pending_.begin(), pending_.begin() + written);
+    SimTime at = send_line_.take(static_cast<std::size_t>(written), now);
+    trace_bytes(at, "out", static_cast<std::size_t>(written));
     return true;
 }
 
 bool LineLoop::receive(SimTime now) {
     std::uint8_t buffer[kReadChunk];
-    std::size_t room = std::min(kReadChunk, receive_pacer_.allowance(now));
-    ssize_t count = read(line_.fd(), buffer, room);
+    ssize_t count = read(line_.fd(), buffer, kReadChunk);
     if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         return true;
     }
     if (count <= 0) {
         return false;
     }
-    receive_pacer_.moved(static_cast<std::size_t>(count), now);
     unsigned speed = line_.line_speed();
     if (!speed_understood(speed)) {
         // A modem listening at another speed hears garbage; it answers nothing.
@@ -134,7 +151,7 @@ bool LineLoop::receive(SimTime now) {
                    " baud");
         return true;
     }
-    session_.receive(buffer, static_cast<std::size_t>(count), now);
+    receive_line_.send({buffer, static_cast<std::size_t>(count)}, now);
     return true;
 }
 
@@ -146,13 +163,33 @@ SimTime LineLoop::wake_time(SimTime now) const {
     if (!session_.outbox().empty()) {
         wake = std::min(wake, session_.outbox().front().not_before);
     }
-    if (!pending_.empty() && !write_blocked_) {
-        wake = std::min(wake, send_pacer_.next_allowance(now));
+    if (auto next = send_line_.next_delivery(); next && !write_blocked_) {
+        wake = std::min(wake, *next);
     }
-    if (receive_pacer_.allowance(now) == 0) {
-        wake = std::min(wake, receive_pacer_.next_allowance(now));
+    if (auto next = receive_line_.next_delivery()) {
+        wake = std::min(wake, *next);
     }
     return wake;
+}
+
+void LineLoop::trace_bytes(SimTime at, const char* direction, std::size_t count) {
+    if (options_.wire_trace != nullptr) {
+        std::fprintf(options_.wire_trace, "%lld %s %zu\n", nanoseconds_of(at), direction, count);
+    }
+}
+
+// Events are flushed as they happen, so a watcher can follow the run's phases live.
+void LineLoop::trace_events(SimTime at) {
+    const auto& lines = log_.lines();
+    if (options_.wire_trace == nullptr || traced_events_ == lines.size()) {
+        traced_events_ = lines.size();
+        return;
+    }
+    for (; traced_events_ < lines.size(); ++traced_events_) {
+        std::fprintf(options_.wire_trace, "%lld event %s\n", nanoseconds_of(at),
+                     lines[traced_events_].c_str());
+    }
+    std::fflush(options_.wire_trace);
 }
 
 bool LineLoop::speed_understood(unsigned speed) const {

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <csignal>
+#include <cstdio>
 #include <set>
 
 #include "tools/modem_sim/event_log.h"
@@ -14,6 +15,9 @@ struct LineLoopOptions {
     std::set<unsigned> bauds;
     // Paces both directions to this line speed; 0 does not pace.
     unsigned line_rate = 0;
+    // When set, one line per chunk handed across the line, "<monotonic ns> in|out <bytes>",
+    // and per modem event "<monotonic ns> event <text>", for timing a whole run.
+    std::FILE* wire_trace = nullptr;
 };
 
 enum class LineLoopEnd {

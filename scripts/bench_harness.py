@@ -1,0 +1,722 @@
+"""Measures whole download runs against the modem simulator and writes the results table and
+the timeline picture. Started by scripts/bench, which builds the programs first.
+
+Every run maps the nine COM ports to simulated modems or to paths that do not exist, so no
+real serial device is ever opened."""
+
+import argparse
+import os
+import platform
+import re
+import resource
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+RECORDS = 224
+RECORD_BYTES = 1028
+TICK_S = 0.025
+# One tick per step: search, validation, erase, one per record, restore, completion.
+TICKS_PER_RUN = 3 + RECORDS + 2
+# Pauses of a run in which the first speed tried answers: "Configuring" 1 s, "Autobauding"
+# 2 s, download-mode entry 1 s, "Validating" 1 s, "Erasing" 1 s, "Restoring" 1 s,
+# "Resetting" 1 s.
+FIXED_PAUSES_S = 8.0
+# What one speed costs on a port that opens but never answers: "AT" waits 1 s, then two
+# configure attempts of 500 ms each.
+SILENT_SPEED_S = 2.0
+# The simulator answers a command packet once the line has been quiet this long after it;
+# a run has three (configure, erase, restore).
+SIM_PACKET_IDLE_S = 0.020
+SIM_ERASE_S = 0.300
+MODEL = "KORVAN 56K V.90 MODEM"
+
+
+class BenchError(Exception):
+    pass
+
+
+def monotonic_ns():
+    return time.monotonic_ns()
+
+
+class Simulator:
+    """One korvan-modem-sim on a pty of its own."""
+
+    def __init__(self, bin_dir, work, name, args):
+        self.trace_path = os.path.join(work, name + ".trace")
+        self.out_path = os.path.join(work, name + ".out")
+        self.flash_path = os.path.join(work, name + ".flash")
+        command = [os.path.join(bin_dir, "korvan-modem-sim"), "--model", MODEL,
+                   "--wire-trace", self.trace_path, "--flash-out", self.flash_path] + args
+        self._out = open(self.out_path, "w+")
+        self.process = subprocess.Popen(command, stdout=self._out, stderr=subprocess.STDOUT)
+        self.device = self._read_device()
+
+    def _read_device(self):
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            with open(self.out_path) as out:
+                line = out.readline()
+            if line.endswith("\n"):
+                if not line.startswith("/dev/"):
+                    raise BenchError("simulator did not start: " + line.strip())
+                return line.strip()
+            if self.process.poll() is not None:
+                raise BenchError("simulator exited at start")
+            time.sleep(0.01)
+        raise BenchError("simulator did not print its device")
+
+    def events(self):
+        """The trace's event lines so far, as (monotonic ns, text)."""
+        found = []
+        try:
+            with open(self.trace_path) as trace:
+                for line in trace:
+                    parts = line.rstrip("\n").split(" ", 2)
+                    if len(parts) == 3 and parts[1] == "event":
+                        found.append((int(parts[0]), parts[2]))
+        except FileNotFoundError:
+            pass
+        return found
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self._out.close()
+
+    def wire(self):
+        """Chunks across the line: (monotonic ns, 'in' or 'out', bytes); events apart."""
+        chunks = []
+        with open(self.trace_path) as trace:
+            for line in trace:
+                parts = line.split(" ", 2)
+                if len(parts) == 3 and parts[1] in ("in", "out"):
+                    chunks.append((int(parts[0]), parts[1], int(parts[2])))
+        return chunks
+
+
+def port_environment(mapping, work):
+    """KORVAN_COM1..9: the given devices, every other port a path that does not exist."""
+    env = dict(os.environ)
+    for n in range(1, 10):
+        env["KORVAN_COM%d" % n] = mapping.get(n, os.path.join(work, "no-such-port-COM%d" % n))
+    return env
+
+
+def running(process):
+    """Whether the child still runs, without reaping it: its rusage is read when it is."""
+    try:
+        return os.waitid(os.P_PID, process.pid, os.WEXITED | os.WNOHANG | os.WNOWAIT) is None
+    except ChildProcessError:
+        return False
+
+
+def peak_rss_kb(pid):
+    """The process's resident high-water mark so far. The rusage of a child cannot say:
+    its maximum also counts the forked copy of this script that ran before the exec."""
+    try:
+        with open("/proc/%d/status" % pid) as status:
+            for line in status:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except (OSError, ValueError):
+        pass
+    return None
+
+
+class PeakRss:
+    """Samples a running child's resident high-water mark every 50 ms until it ends."""
+
+    def __init__(self, pid):
+        self.kb = 0
+        self._pid = pid
+        self._thread = threading.Thread(target=self._sample, daemon=True)
+        self._thread.start()
+
+    def _sample(self):
+        while True:
+            kb = peak_rss_kb(self._pid)
+            if kb is None:
+                return
+            self.kb = max(self.kb, kb)
+            time.sleep(0.05)
+
+    def join(self):
+        self._thread.join(5)
+        return self.kb
+
+
+def wait_with_usage(process, timeout_s):
+    """Waits for the child; returns (exit status, rusage) of that child alone."""
+    deadline = time.monotonic() + timeout_s
+    while True:
+        pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+        if pid == process.pid:
+            process.returncode = os.waitstatus_to_exitcode(status)
+            return process.returncode, usage
+        if time.monotonic() > deadline:
+            process.kill()
+            pid, status, usage = os.wait4(process.pid, 0)
+            process.returncode = os.waitstatus_to_exitcode(status)
+            raise BenchError("run did not end within %d s" % timeout_s)
+        time.sleep(0.005)
+
+
+class LineReader:
+    """Reads a child's output as it comes and stamps every line with the time it arrived."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for raw in iter(stream.readline, b""):
+            # The progress bar redraws with carriage returns; each piece counts as a line.
+            for piece in raw.decode(errors="replace").replace("\r", "\n").split("\n"):
+                if piece.strip():
+                    self.lines.append((monotonic_ns(), piece.strip()))
+
+    def first(self, text):
+        for stamp, line in self.lines:
+            if text in line:
+                return stamp
+        return None
+
+    def join(self):
+        self._thread.join(5)
+
+
+def floor_of_run(chunks, rate, silent_speeds):
+    """The least time the design allows for the run whose wire chunks are given."""
+    wire_bytes = sum(count for _, _, count in chunks)
+    parts = {
+        "wire": wire_bytes * 10.0 / rate,
+        "ticks": TICKS_PER_RUN * TICK_S,
+        "pauses": FIXED_PAUSES_S + silent_speeds * SILENT_SPEED_S,
+        "simulator": SIM_ERASE_S + 3 * SIM_PACKET_IDLE_S,
+    }
+    return sum(parts.values()), parts, wire_bytes
+
+
+def make_workspace(bin_dir, work):
+    image = os.path.join(work, "firmware.dl")
+    subprocess.run([os.path.join(bin_dir, "korvan-image"), "make", image], check=True,
+                   stdout=subprocess.DEVNULL)
+    with open(os.path.join(work, "modems.cfg"), "w") as cfg:
+        cfg.write('"%s" firmware.dl\n' % MODEL)
+    return image
+
+
+def check_flash(sim, image):
+    with open(image, "rb") as f:
+        expected = f.read(RECORDS * RECORD_BYTES)
+    try:
+        with open(sim.flash_path, "rb") as f:
+            flashed = f.read()
+    except FileNotFoundError:
+        flashed = b""
+    if flashed != expected:
+        raise BenchError("the simulated modem does not hold the image after the run")
+
+
+class Bench:
+    def __init__(self, bin_dir, out_dir, quick):
+        self.bin = os.path.abspath(bin_dir)
+        self.out = out_dir
+        self.quick = quick
+        self.repeats = 1 if quick else 3
+        self.work = tempfile.mkdtemp(prefix="korvan-bench.")
+        self.image = make_workspace(self.bin, self.work)
+        self.rows = []
+        self.notes = []
+        self.timeline = None
+        self.x = None
+        self._run_number = 0
+
+    def name(self, what):
+        self._run_number += 1
+        return "%s-%d" % (what, self._run_number)
+
+    # --- one whole run -------------------------------------------------------------------
+
+    def sim_for(self, rate, what, extra=()):
+        bauds = "115200,57600" if rate == 115200 else str(rate)
+        return Simulator(self.bin, self.work, self.name(what),
+                         ["--line-rate", str(rate), "--bauds", bauds] + list(extra))
+
+    def console_run(self, rate):
+        sim = self.sim_for(rate, "console-%d" % rate)
+        try:
+            env = port_environment({3: sim.device}, self.work)
+            start = monotonic_ns()
+            process = subprocess.Popen([os.path.join(self.bin, "korvan-download-cli")],
+                                       cwd=self.work, env=env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            reader = LineReader(process.stdout)
+            rss = PeakRss(process.pid)
+            status, usage = wait_with_usage(process, 300)
+            end = monotonic_ns()
+            peak = rss.join()
+            reader.join()
+        finally:
+            sim.stop()
+        if status != 0 or reader.first("Download complete!") is None:
+            raise BenchError("console run at %d ended with %d: %s" %
+                             (rate, status, reader.lines[-1:] if reader.lines else "no output"))
+        check_flash(sim, self.image)
+        return self._result(sim, rate, start, end, usage, peak, reader.lines)
+
+    def window_run(self, rate):
+        sim = self.sim_for(rate, "window-%d" % rate)
+        try:
+            env = port_environment({3: sim.device}, self.work)
+            env.update(self.x.env)
+            start = monotonic_ns()
+            process = subprocess.Popen([os.path.join(self.bin, "korvan-download")],
+                                       cwd=self.work, env=env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pinger = self.x.start_pinging(process.pid)
+            rss = PeakRss(process.pid)
+            self._leave_window_when_done(sim, process)
+            status, usage = wait_with_usage(process, 30)
+            end = monotonic_ns()
+            peak = rss.join()
+            pings = pinger.stop()
+        finally:
+            sim.stop()
+        check_flash(sim, self.image)
+        result = self._result(sim, rate, start, end, usage, peak, [])
+        result["pings"] = pings
+        return result
+
+    def _leave_window_when_done(self, sim, process):
+        """Presses Return (the Exit button) once the run has reset the modem and the window
+        has had time to report; Exit is enabled only when the run has ended."""
+        deadline = time.monotonic() + 300
+        while not any(text == "AT ATZ" for _, text in sim.events()):
+            if not running(process) or time.monotonic() > deadline:
+                raise BenchError("window run did not reach the modem reset")
+            time.sleep(0.02)
+        while running(process) and time.monotonic() < deadline:
+            self.x.press_return()
+            time.sleep(0.05)
+
+    def _result(self, sim, rate, start, end, usage, peak_kb, lines):
+        chunks = sim.wire()
+        silent_speeds = 0 if rate == 115200 else 1
+        floor, parts, wire_bytes = floor_of_run(chunks, rate, silent_speeds)
+        wall = (end - start) / 1e9
+        first_byte = next(t for t, d, _ in chunks if d == "in")
+        # Until the first "AT": one tick, then the 1 s "Configuring" pause; after the last
+        # byte ("OK" to "ATZ"): one tick to the completion message.
+        startup = (first_byte - start) / 1e9 - (TICK_S + 1.0)
+        tail = (end - chunks[-1][0]) / 1e9 - TICK_S
+        return {"rate": rate, "wall": wall, "floor": floor, "parts": parts,
+                "wire_bytes": wire_bytes, "cpu": usage.ru_utime + usage.ru_stime,
+                "rss_kb": peak_kb or 0, "start": start, "end": end, "chunks": chunks,
+                "events": sim.events(), "lines": lines, "startup": startup, "tail": tail}
+
+    # --- search --------------------------------------------------------------------------
+
+    def search_time(self, modem_port, silent_ports):
+        """Seconds from start until the console leaves the search ("Validating...")."""
+        sims = []
+        try:
+            modem = self.sim_for(115200, "search-modem")
+            sims.append(modem)
+            mapping = {modem_port: modem.device}
+            for port in silent_ports:
+                silent = Simulator(self.bin, self.work, self.name("silent"), ["--silent"])
+                sims.append(silent)
+                mapping[port] = silent.device
+            env = port_environment(mapping, self.work)
+            start = monotonic_ns()
+            process = subprocess.Popen([os.path.join(self.bin, "korvan-download-cli")],
+                                       cwd=self.work, env=env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            reader = LineReader(process.stdout)
+            deadline = time.monotonic() + 120
+            while reader.first("Validating download file") is None:
+                if not running(process) or time.monotonic() > deadline:
+                    raise BenchError("search did not find the modem on COM%d" % modem_port)
+                time.sleep(0.005)
+            found = reader.first("Validating download file")
+            process.terminate()
+            process.wait()
+            reader.join()
+        finally:
+            for sim in sims:
+                sim.stop()
+        return (found - start) / 1e9
+
+    # --- production line -----------------------------------------------------------------
+
+    def cli_has_ports(self):
+        result = subprocess.run([os.path.join(self.bin, "korvan-download-cli"), "--help"],
+                                capture_output=True, text=True)
+        return "--ports" in result.stdout + result.stderr
+
+    def line_batch(self, count):
+        sims = []
+        try:
+            for _ in range(count):
+                sims.append(self.sim_for(115200, "line"))
+            env = port_environment({}, self.work)
+            command = [os.path.join(self.bin, "korvan-download-cli"), "--ports",
+                       ",".join(sim.device for sim in sims)]
+            before = resource.getrusage(resource.RUSAGE_CHILDREN)
+            start = monotonic_ns()
+            process = subprocess.Popen(command, cwd=self.work, env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            status, _ = wait_with_usage(process, 600)
+            end = monotonic_ns()
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        finally:
+            for sim in sims:
+                sim.stop()
+        if status != 0:
+            raise BenchError("%d-modem batch ended with %d" % (count, status))
+        for sim in sims:
+            check_flash(sim, self.image)
+        cpu = (after.ru_utime + after.ru_stime) - (before.ru_utime + before.ru_stime)
+        return (end - start) / 1e9, cpu
+
+    # --- the table -----------------------------------------------------------------------
+
+    def add(self, figure, goal, values, unit, ratio_to=None, limit=None, fmt="%.2f"):
+        """One table row from repeated measurements: median [min-max]."""
+        if not values:
+            self.rows.append((figure, goal, "not measured", "", ""))
+            return
+        median = statistics.median(values)
+        measured = (fmt + " %s") % (median, unit)
+        if len(values) > 1:
+            measured += (" [" + fmt + "–" + fmt + "]") % (min(values), max(values))
+        ratio = ""
+        verdict = ""
+        if ratio_to:
+            ratio = "%.3f" % (median / ratio_to)
+        if limit is not None:
+            verdict = "met" if median <= limit else "missed"
+        self.rows.append((figure, goal, measured, ratio, verdict))
+
+    def run(self, sections):
+        if "runs" in sections:
+            self.measure_runs()
+        if "search" in sections:
+            self.measure_search()
+        if "line" in sections:
+            self.measure_line()
+
+    def measure_runs(self):
+        rates = [115200] if self.quick else [115200, 57600]
+        for rate in rates:
+            console = [self.console_run(rate) for _ in range(self.repeats)]
+            if self.timeline is None:
+                self.timeline = console[0]
+            self._run_rows("console", rate, console)
+            if self.x is not None:
+                window = [self.window_run(rate) for _ in range(self.repeats)]
+                self._run_rows("window", rate, window)
+                self._ping_rows(rate, window)
+            else:
+                self.rows.append(("window at %d" % rate, "", "not measured: no Xvfb", "", ""))
+
+    def _run_rows(self, front_end, rate, runs):
+        floor = statistics.median(r["floor"] for r in runs)
+        startup = statistics.median(r["startup"] for r in runs)
+        tail = statistics.median(r["tail"] for r in runs)
+        within = statistics.median(r["wall"] - r["floor"] - r["startup"] - r["tail"] for r in runs)
+        self.notes.append(
+            "%s at %d baud, time above the floor (medians): %.3f s before the first byte "
+            "(program start), %.3f s during the run, %.3f s after the last byte (completion "
+            "message and exit%s)." % (front_end.capitalize(), rate, startup, within, tail,
+                                      "; the bench presses Exit every 50 ms once the modem "
+                                      "is reset" if front_end == "window" else ""))
+        timings = [t for t in (record_timings(r) for r in runs) if t]
+        if timings:
+            turn, wire, answer = (statistics.median(t[i] for t in timings) for i in range(3))
+            self.notes.append(
+                "%s at %d baud, per record (medians): the host's turn %.2f ms (one 25 ms tick "
+                "and its reaction), the record on the wire %.2f ms (%.2f at the line rate), the "
+                "modem's turn %.2f ms (%.2f for 4 bytes)." %
+                (front_end.capitalize(), rate, turn, wire, RECORD_BYTES * 10e3 / rate, answer,
+                 4 * 10e3 / rate))
+        self.add("whole run, %s, %d baud (floor %.2f s)" % (front_end, rate, floor),
+                 "≤ 1.02 × floor", [r["wall"] for r in runs], "s", ratio_to=floor,
+                 limit=1.02 * floor)
+        cpu_goal = 5.0 if front_end == "console" else 10.0
+        self.add("CPU share of wall time, %s, %d baud" % (front_end, rate),
+                 "≤ %.0f %%" % cpu_goal, [100.0 * r["cpu"] / r["wall"] for r in runs], "%",
+                 limit=cpu_goal, fmt="%.1f")
+        rss_goal = 10.0 if front_end == "console" else 50.0
+        self.add("peak RSS, %s, %d baud" % (front_end, rate), "≤ %.0f MB" % rss_goal,
+                 [r["rss_kb"] / 1024.0 for r in runs], "MB", limit=rss_goal, fmt="%.1f")
+
+    def _ping_rows(self, rate, runs):
+        for phase in ("erase wait", "programming"):
+            p50s, p99s, counts = [], [], []
+            for r in runs:
+                latencies = pings_in_phase(r, phase)
+                if latencies:
+                    p50s.append(percentile(latencies, 50))
+                    p99s.append(percentile(latencies, 99))
+                    counts.append(len(latencies))
+            if not counts:
+                self.rows.append(("window answer to _NET_WM_PING, %s, %d baud" % (phase, rate),
+                                  "p99 ≤ 50 ms", "no answer seen", "", "missed"))
+                continue
+            self.add("window answer to _NET_WM_PING, %s, %d baud, p50 (%d pings)" %
+                     (phase, rate, statistics.median(counts)), "", p50s, "ms", fmt="%.1f")
+            self.add("window answer to _NET_WM_PING, %s, %d baud, p99" % (phase, rate),
+                     "≤ 50 ms", p99s, "ms", limit=50.0, fmt="%.1f")
+
+    def measure_search(self):
+        silent_count = 2 if self.quick else 8
+        # COM3, COM4, COM2, COM1, COM5, COM6, COM7, COM8 come before COM9.
+        order = [3, 4, 2, 1, 5, 6, 7, 8, 9]
+        modem_port = order[silent_count]
+        silent_ports = order[:silent_count]
+        direct, behind, missing = [], [], []
+        for _ in range(self.repeats):
+            direct.append(self.search_time(3, []))
+            behind.append(self.search_time(modem_port, silent_ports))
+            missing.append(self.search_time(9, []))
+        base = statistics.median(direct)
+        per_speed = [(t - base) / (2 * silent_count) for t in behind]
+        self.add("search: each speed of a silent port (modem on COM%d behind %d)" %
+                 (modem_port, silent_count), "about %.1f s" % SILENT_SPEED_S, per_speed, "s",
+                 ratio_to=SILENT_SPEED_S, limit=SILENT_SPEED_S * 1.05, fmt="%.3f")
+        self.add("search: 8 ports that do not exist (modem on COM9) minus modem on COM3", "0 s",
+                 [t - base for t in missing], "s", limit=0.05, fmt="%.3f")
+
+    def measure_line(self):
+        if not self.cli_has_ports():
+            self.rows.append(("production line, 1/2/4/8 modems", "8 ≤ 1.10 × one",
+                              "not available in this build", "", ""))
+            return
+        counts = [1, 8] if self.quick else [1, 2, 4, 8]
+        walls = {}
+        for count in counts:
+            results = [self.line_batch(count) for _ in range(self.repeats)]
+            walls[count] = [wall for wall, _ in results]
+            one = statistics.median(walls[1])
+            self.add("production line, %d modem%s, wall" % (count, "s" if count > 1 else ""),
+                     "≤ 1.10 × one" if count == 8 else "", walls[count], "s", ratio_to=one,
+                     limit=1.10 * one if count == 8 else None)
+            self.add("production line, %d modem%s, CPU of one core" %
+                     (count, "s" if count > 1 else ""), "≤ 50 %" if count == 8 else "",
+                     [100.0 * cpu / wall for wall, cpu in results], "%",
+                     limit=50.0 if count == 8 else None, fmt="%.1f")
+
+    def cleanup(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+
+def percentile(values, p):
+    ordered = sorted(values)
+    index = min(len(ordered) - 1, max(0, int(round(p / 100.0 * (len(ordered) - 1)))))
+    return ordered[index]
+
+
+def phase_bounds(run, phase):
+    """(start ns, end ns) of a phase of a run, from the simulator's events and wire chunks:
+    the erase wait runs from the erase packet to its reply, programming from that reply to
+    the last record's acknowledgement."""
+    events = run["events"]
+    erase = next((t for t, text in events if text == "erase"), None)
+    if erase is None:
+        return None
+    reply = next((t for t, d, _ in run["chunks"] if d == "out" and t > erase), None)
+    last_record = [t for t, text in events if text.startswith("record %d " % RECORDS)]
+    if reply is None or not last_record:
+        return None
+    if phase == "erase wait":
+        return erase, reply
+    last_ack = next((t for t, d, _ in run["chunks"] if d == "out" and t > last_record[-1]),
+                    last_record[-1])
+    return reply, last_ack
+
+
+def record_timings(run):
+    """Per record of the programming phase, in ms: from the previous acknowledgement's
+    arrival to the record's first bit (the host's turn: one tick and its reaction), the
+    record on the wire, and from its last byte to the acknowledgement's arrival (the
+    modem's turn). The trace stamps each chunk with the arrival of its last byte."""
+    bounds = phase_bounds(run, "programming")
+    if bounds is None:
+        return None
+    byte_ms = 10e3 / run["rate"]
+    turns, wires, answers = [], [], []
+    previous_ack = None  # arrival of the last acknowledgement's last byte, ms
+    record_start = record_end = None
+    for stamp, direction, count in run["chunks"]:
+        ms = stamp / 1e6
+        if stamp < bounds[0]:
+            previous_ack = ms if direction == "out" else previous_ack
+            continue
+        if stamp > bounds[1]:
+            break
+        if direction == "out":
+            previous_ack = ms
+            continue
+        if record_end is not None and previous_ack is not None and previous_ack > record_end:
+            # A new record begins: the previous one and its acknowledgement are complete.
+            wires.append(record_end - record_start)
+            answers.append(previous_ack - record_end)
+            record_start = None
+        if record_start is None:
+            record_start = ms - count * byte_ms
+            if previous_ack is not None:
+                turns.append(record_start - previous_ack)
+        record_end = ms
+    if record_start is not None and previous_ack is not None and previous_ack > record_end:
+        wires.append(record_end - record_start)
+        answers.append(previous_ack - record_end)
+    if not wires or not turns:
+        return None
+    return tuple(statistics.median(v) for v in (turns, wires, answers))
+
+
+def pings_in_phase(run, phase):
+    bounds = phase_bounds(run, phase)
+    if bounds is None:
+        return []
+    start, end = bounds
+    return [(answered - sent) / 1e6 for sent, answered in run["pings"]
+            if start <= sent and sent <= end]
+
+
+def machine_description():
+    cpu = platform.processor() or platform.machine()
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    load = " ".join("%.2f" % x for x in os.getloadavg())
+    return "%s, %d cores, %s, load average at start %s" % (cpu, os.cpu_count(),
+                                                            platform.release(), load)
+
+
+def write_results(bench, path, machine, started, elapsed):
+    with open(path, "w") as out:
+        out.write("# Benchmark results\n\n")
+        out.write("Machine: %s.  \n" % machine)
+        out.write("Measured %s, %s, %d run(s) per figure (median [min–max]), %.0f s in all.\n\n"
+                  % (started, "scripts/bench --quick" if bench.quick else "scripts/bench",
+                     bench.repeats, elapsed))
+        out.write("| figure | goal | measured | ratio | |\n|---|---|---|---|---|\n")
+        for row in bench.rows:
+            out.write("| %s |\n" % " | ".join(row))
+        if bench.timeline is not None:
+            r = bench.timeline
+            parts = r["parts"]
+            out.write("\nWhere the floor of one %d baud run goes: wire %.2f s (%d bytes at 10 bits "
+                      "per byte), ticks %.3f s (%d × 25 ms), fixed pauses %.2f s, simulator "
+                      "%.2f s (erase and command-packet framing); floor %.2f s, measured "
+                      "%.2f s.\n" % (r["rate"], parts["wire"], r["wire_bytes"], parts["ticks"],
+                                     TICKS_PER_RUN, parts["pauses"], parts["simulator"],
+                                     r["floor"], r["wall"]))
+        for note in bench.notes:
+            out.write("\n%s\n" % note)
+
+
+def write_timeline(run, out_dir):
+    """Bytes on the wire against time for one run, with the run's messages marked."""
+    data = os.path.join(out_dir, "timeline.dat")
+    start = run["start"]
+    total = 0
+    with open(data, "w") as out:
+        out.write("0 0\n")
+        for stamp, _, count in run["chunks"]:
+            total += count
+            out.write("%.4f %d\n" % ((stamp - start) / 1e9, total))
+        out.write("%.4f %d\n" % ((run["end"] - start) / 1e9, total))
+    marks = []
+    seen = set()
+    for stamp, line in run["lines"]:
+        text = re.sub(r"\s+", " ", line)
+        if text.startswith("Programming:") or text in seen:
+            continue
+        seen.add(text)
+        marks.append(((stamp - start) / 1e9, text.replace('"', "'")))
+    script = os.path.join(out_dir, "timeline.gp")
+    parts = run["parts"]
+    with open(script, "w") as gp:
+        gp.write('set terminal pngcairo size 1400,700 font "DejaVu Sans,10"\n'
+                 if terminal_available("pngcairo") else 'set terminal png size 1400,700\n')
+        gp.write('set output "%s"\n' % os.path.join(out_dir, "timeline.png"))
+        gp.write('set title "One run at %d baud: %.2f s measured, floor %.2f s = wire %.2f + '
+                 'ticks %.2f + pauses %.2f + simulator %.2f"\n' %
+                 (run["rate"], run["wall"], run["floor"], parts["wire"], parts["ticks"],
+                  parts["pauses"], parts["simulator"]))
+        gp.write('set xlabel "seconds since start"\nset ylabel "bytes on the wire (both '
+                 'directions)"\nset key bottom right\nset grid\nset yrange [0:%d]\n' %
+                 int(total * 1.25))
+        for i, (x, text) in enumerate(marks):
+            y = total * (1.22 - 0.045 * (i % 6))
+            gp.write('set arrow from %.3f,0 to %.3f,%d nohead lc rgb "#999999" dt 2\n' %
+                     (x, x, int(y)))
+            gp.write('set label "%s" at %.3f,%d font ",8"\n' % (text, x, int(y)))
+        gp.write('plot "%s" using 1:2 with steps lw 2 title "bytes delivered"\n' % data)
+    subprocess.run(["gnuplot", script], check=True)
+
+
+def terminal_available(name):
+    result = subprocess.run(["gnuplot", "-e", "set terminal"], capture_output=True, text=True)
+    return (" %s " % name) in result.stdout + result.stderr
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--only", default="runs,search,line")
+    args = parser.parse_args()
+
+    sections = set(args.only.split(","))
+    machine = machine_description()
+    started = time.strftime("%Y-%m-%d %H:%M %Z")
+    begin = time.monotonic()
+    bench = Bench(args.bin, args.out, args.quick)
+    try:
+        if "runs" in sections:
+            import bench_x_display
+            bench.x = bench_x_display.start(bench.work)
+        bench.run(sections)
+    finally:
+        if bench.x is not None:
+            bench.x.stop()
+        bench.cleanup()
+    results = os.path.join(args.out, "results.md")
+    write_results(bench, results, machine, started, time.monotonic() - begin)
+    if bench.timeline is not None:
+        write_timeline(bench.timeline, args.out)
+    with open(results) as table:
+        sys.stdout.write(table.read())
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except BenchError as error:
+        print("bench: " + str(error), file=sys.stderr)
+        sys.exit(1)
