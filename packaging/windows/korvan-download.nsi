@@ -13,15 +13,13 @@
 !insertmacro REQUIRE_DEFINE BIN_DIR
 !insertmacro REQUIRE_DEFINE OUT_FILE
 
-!include "LogicLib.nsh"
-!include "x64.nsh"
-
 !define PRODUCT "Korvan Download Utility"
 !define PUBLISHER "Korvan"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvanDownloadUtility"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 
-Unicode true
+; A 64-bit installer for 64-bit programs: it sees the 64-bit Program Files and registry.
+Target amd64-unicode
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUT_FILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
@@ -43,19 +41,9 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; Both programs are 64-bit: the registry and the shell folders must be the 64-bit, all-users
-; ones, whatever view the (32-bit) installer itself starts in.
-!macro USE_MACHINE_VIEW
-  SetShellVarContext all
-  SetRegView 64
-!macroend
-
+; For every user of the machine: the all-users Start menu, registry entries under HKLM.
 Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
-  !insertmacro USE_MACHINE_VIEW
+  SetShellVarContext all
 FunctionEnd
 
 Section "Install"
@@ -80,7 +68,7 @@ Section "Install"
 SectionEnd
 
 Function un.onInit
-  !insertmacro USE_MACHINE_VIEW
+  SetShellVarContext all
 FunctionEnd
 
 Section "Uninstall"
