@@ -6,16 +6,17 @@ wine_timeout=90
 
 log() { echo "test-windows: $*"; }
 
-# A fresh 64-bit prefix for this run, without Mono/Gecko prompts, with real fonts and
-# unmanaged windows (there is no window manager under Xvfb).
+# A fresh 64-bit prefix for this run (build/wineprefix unless wine_prefix names another),
+# without Mono/Gecko prompts, without menu entries on the host for the shortcuts programs
+# make, with real fonts and unmanaged windows (there is no window manager under Xvfb).
 #
 # COM ports: at every start Wine's serial driver points dosdevices/comN at the host's
 # serial devices (COM1 at /dev/ttyS0, the kernel console here) unless HKLM\Software\Wine\Ports
 # names a path for COMn. So each of COM1..COM9 is pinned there to a link of our own,
 # $work/com/comN, which each case points at the simulator's pty or at nothing.
 make_wine_prefix() {
-    export WINEPREFIX="$root/build/wineprefix" WINEARCH=win64 WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX="${wine_prefix:-$root/build/wineprefix}" WINEARCH=win64 WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     rm -rf "$WINEPREFIX"
     mkdir -p "$work/com"
     timeout 120 wineboot -i >"$work/wineboot.log" 2>&1

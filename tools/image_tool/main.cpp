@@ -42,7 +42,8 @@ int info_command(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Makes sample download images and inspects them."};
+    CLI::App app{"Makes sample download images and inspects them.", "korvan-image"};
+    app.set_version_flag("--version", std::string("korvan-image ") + KORVAN_VERSION);
     app.require_subcommand(1);
 
     std::string make_out;

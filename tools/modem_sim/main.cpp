@@ -85,7 +85,9 @@ std::chrono::milliseconds packet_idle_for(unsigned line_rate) {
 int main(int argc, char** argv) {
     CLI::App app{
         "Simulated modem on a serial line: answers AT commands and the download protocol.\n"
-        "Prints the line's device path on its first line, a summary line on exit."};
+        "Prints the line's device path on its first line, a summary line on exit.",
+        "korvan-modem-sim"};
+    app.set_version_flag("--version", std::string("korvan-modem-sim ") + KORVAN_VERSION);
     ModemSettings settings;
     ModemFaults& faults = settings.faults;
     std::string device;

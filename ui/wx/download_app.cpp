@@ -1,62 +1,58 @@
 #include "ui/wx/download_app.h"
 
-#include <CLI/CLI.hpp>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <string>
-#include <vector>
+#include <optional>
 
+#include "port/clock.h"
 #include "port/port_trace.h"
 #include "port/port_transfer.h"
+#include "ui/window_options.h"
 #include "ui/wx/download_dlg.h"
 #include "ui/wx/pending_event_dispatch.h"
 
-wxIMPLEMENT_APP(CDownloadApp);
+wxIMPLEMENT_APP_NO_MAIN(CDownloadApp);
 
 namespace {
 
-// The window's options; none is needed for a normal run. False when the program is to end
-// at once (the text is already printed).
-bool parse_window_options(const std::vector<std::string>& arguments, std::string& trace_path) {
-    CLI::App app{"Writes a firmware image into a modem on a serial port.", "korvan-download"};
-    app.add_option("--trace", trace_path,
-                   "Write every byte to and from the serial port, with times and packet "
-                   "names, to this file")
-        ->type_name("FILE");
-    std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
-    try {
-        app.parse(reversed);
-    } catch (const CLI::ParseError& error) {
-        app.exit(error);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool CDownloadApp::OnInit() {
-    std::vector<std::string> arguments;
-    for (int index = 1; index < argc; ++index) {
-        arguments.push_back(argv[index].ToStdString());
-    }
-    std::string trace_path;
-    if (!parse_window_options(arguments, trace_path)) {
-        return false;
-    }
+// Runs the toolkit, with every byte on the line written to the trace file when one is asked
+// for.
+int run_window(int argc, char** argv, const WindowOptions& options) {
     std::ofstream trace_file;
     std::unique_ptr<PortTrace> trace;
-    if (!trace_path.empty()) {
-        trace_file.open(trace_path, std::ios::binary | std::ios::trunc);
+    if (!options.trace_path.empty()) {
+        trace_file.open(options.trace_path, std::ios::binary | std::ios::trunc);
         if (!trace_file) {
-            std::cerr << "korvan-download: cannot write the trace file " << trace_path << '\n';
-            return false;
+            std::cerr << "korvan-download: cannot write the trace file " << options.trace_path
+                      << '\n';
+            return WINDOW_USAGE_ERROR;
         }
         trace = std::make_unique<PortTrace>(trace_file, port_clock());
         set_port_trace(trace.get());
     }
+    const int exit_code = wxEntry(argc, argv);
+    set_port_trace(nullptr);
+    return exit_code;
+}
 
+}  // namespace
+
+// The command line is read before the toolkit starts, so --help and --version work without a
+// display (the manual pages are made from them at build time).
+int main(int argc, char** argv) {
+    int exit_code = 0;
+    const std::optional<WindowOptions> options =
+        parse_window_options(argc, argv, std::cout, std::cerr, exit_code);
+    if (!options) {
+        return exit_code;
+    }
+    // The toolkit sees no options of ours.
+    char* program_only[] = {argv[0], nullptr};
+    return run_window(1, program_only, *options);
+}
+
+bool CDownloadApp::OnInit() {
     set_pending_message_dispatcher(dispatch_pending_wx_events);
     {
         CDownloadDlg window;
@@ -65,7 +61,6 @@ bool CDownloadApp::OnInit() {
         SetTopWindow(nullptr);
     }
     set_pending_message_dispatcher(nullptr);
-    set_port_trace(nullptr);
     // No message loop of our own: the process ends here.
     return false;
 }

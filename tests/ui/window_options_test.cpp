@@ -1,0 +1,63 @@
+#include "ui/window_options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Parsed {
+    bool run = false;
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+Parsed parse(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "korvan-download");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    Parsed parsed;
+    parsed.run =
+        parse_window_options(static_cast<int>(argv.size()), argv.data(), out, err, parsed.exit_code)
+            .has_value();
+    parsed.out = out.str();
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(WindowOptions, WithoutOptionsTheWindowRuns) {
+    const Parsed parsed = parse({});
+    EXPECT_TRUE(parsed.run);
+    EXPECT_EQ(parsed.out + parsed.err, "");
+}
+
+TEST(WindowOptions, HelpAndVersionPrintAndExitWithZero) {
+    const Parsed version = parse({"--version"});
+    EXPECT_FALSE(version.run);
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, std::string("korvan-download ") + KORVAN_VERSION + "\n");
+
+    const Parsed help = parse({"--help"});
+    EXPECT_FALSE(help.run);
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+}
+
+TEST(WindowOptions, AnythingElseIsAUsageErrorAndOpensNoWindow) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--port", "COM3"}, {"image.dl"}, {"--display=:0"}}) {
+        const Parsed parsed = parse(arguments);
+        EXPECT_FALSE(parsed.run) << arguments[0];
+        EXPECT_EQ(parsed.exit_code, WINDOW_USAGE_ERROR) << arguments[0];
+        EXPECT_NE(parsed.err, "") << arguments[0];
+    }
+}
+
+}  // namespace
