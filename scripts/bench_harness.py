@@ -321,7 +321,8 @@ class Bench:
         first_byte = next(t for t, d, _ in chunks if d == "in")
         # Until the first "AT": one tick, then the 1 s "Configuring" pause; after the last
         # byte ("OK" to "ATZ"): one tick to the completion message.
-        startup = (first_byte - start) / 1e9 - (TICK_S + 1.0)
+        # A speed that does not answer comes first and leaves no bytes in the trace.
+        startup = (first_byte - start) / 1e9 - (TICK_S + 1.0) - silent_speeds * SILENT_SPEED_S
         tail = (end - chunks[-1][0]) / 1e9 - TICK_S
         return {"rate": rate, "wall": wall, "floor": floor, "parts": parts,
                 "wire_bytes": wire_bytes, "cpu": usage.ru_utime + usage.ru_stime,
