@@ -161,10 +161,12 @@ check_silent_install() {
         return 1
     has_resources "$installed/korvan-download-cli.exe" || fail "console program resources" ||
         return 1
-    local answer
-    answer=$(timeout 30 wine "$installed/korvan-download-cli.exe" --version 2>&1 | tr -d '\r')
-    [[ "$answer" == "korvan-download-cli $version" ]] ||
-        fail "installed korvan-download-cli.exe --version said '$answer'" || return 1
+    local program answer
+    for program in korvan-download-cli korvan-download; do
+        answer=$(timeout 30 wine "$installed/$program.exe" --version 2>&1 | tr -d '\r')
+        [[ "$answer" == "$program $version" ]] ||
+            fail "installed $program.exe --version said '$answer'" || return 1
+    done
 }
 
 check_silent_uninstall() {
