@@ -30,6 +30,25 @@ class DownloadHost {
     virtual void stop_timer(unsigned timer_id) = 0;
 };
 
+// The display operations whose order the engine relies on, written once over the few
+// primitives a toolkit provides. The program's hosts derive from this.
+class ToolkitHost : public DownloadHost {
+  public:
+    void show_status(const char* text) final;
+    // The pause runs on port_clock(), the run's one clock, and dispatches nothing.
+    void show_status_and_wait(const char* text, std::uint32_t ms) final;
+    // Text, then the beep, then Exit: the user hears the outcome that is already shown.
+    void report_outcome(const char* text) final;
+
+  protected:
+    // The status line shows exactly text, painted before any pause that follows.
+    virtual void set_status_text(const char* text) = 0;
+    // The system's simple beep.
+    virtual void beep() = 0;
+    // Lets the user leave: the run has its outcome.
+    virtual void enable_exit() = 0;
+};
+
 // Dialog results.
 inline constexpr int DIALOG_RESULT_OK = 1;
 inline constexpr int DIALOG_RESULT_CANCEL = 2;

@@ -48,6 +48,9 @@ class DownloadSequencer {
 
     // 0 when no run is in progress (before begin_run and after a run ended), else 1..6.
     int state() const { return state_; }
+    // While a run is in progress the host must not end: that would abandon a half-written
+    // modem, so the windows refuse Cancel, Escape and Close until this turns false.
+    bool run_in_progress() const { return state_ != 0; }
     unsigned timer_id() const { return timer_id_; }
 
     // Replaces the ports searched (default: default_port_table()).
@@ -55,11 +58,6 @@ class DownloadSequencer {
     // Path of the modem map file read by identification (default ".\modems.cfg" on
     // Windows, "./modems.cfg" elsewhere).
     void set_modem_map_path(std::string path);
-
-    // The run's operations, usable on their own (tests, tools).
-    int send_at_command(const char* command, char* reply);
-    int identify_modem();
-    int validate_image();
 
     // Read-only view of the run state for hosts and tests.
     int block_count() const { return block_count_; }
@@ -71,6 +69,9 @@ class DownloadSequencer {
     const std::string& identification() const { return identification_; }
 
   private:
+    int send_at_command(const char* command, char* reply);
+    int identify_modem();
+    int validate_image();
     int perform_step();
     void end_run();
     int search_and_configure();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <map>
@@ -227,11 +228,17 @@ TEST_F(DownloadSequencerTest, ProgressMovesThroughEveryRecordThenHides) {
 }
 
 TEST_F(DownloadSequencerTest, ChecksumTotalWrapsAndPrintsFourLowerCaseDigits) {
-    // Choose the last record so that the wrapped total needs a leading zero.
+    // Choose the last record so that the wrapped total needs a leading zero and has a hex
+    // letter among its digits, which must come out in lower case.
+    const auto fits = [](unsigned total) {
+        char digits[8];
+        std::snprintf(digits, sizeof digits, "%03x", total);
+        return total < 0x1000 && std::strpbrk(digits, "abcdef") != nullptr;
+    };
     records.pop_back();
     for (std::uint32_t seed = 1000;; ++seed) {
         records.push_back(make_image_record(0x7777, seed));
-        if (expected_total(IMAGE_RECORD_COUNT) < 0x1000) {
+        if (fits(expected_total(IMAGE_RECORD_COUNT))) {
             break;
         }
         records.pop_back();
@@ -242,13 +249,6 @@ TEST_F(DownloadSequencerTest, ChecksumTotalWrapsAndPrintsFourLowerCaseDigits) {
     std::snprintf(expected, sizeof expected, "Download complete!  (0%03x)",
                   static_cast<unsigned>(expected_total(IMAGE_RECORD_COUNT)));
     EXPECT_EQ(host.status, expected);
-    EXPECT_EQ(host.status.size(), std::string("Download complete!  (0000)").size());
-    EXPECT_EQ(host.status, [&] {
-        std::string lower = host.status;
-        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-        lower[0] = 'D';
-        return lower;
-    }());
 }
 
 TEST_F(DownloadSequencerTest, SearchTriesEveryPortInOrderAtBothSpeeds) {

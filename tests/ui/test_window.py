@@ -186,8 +186,6 @@ def expect_layout(window, client_dlu, controls_dlu):
     panel = extents(ws.find_control(window, pyatspi.ROLE_PANEL))
     unit_x = panel.width / client_dlu[0]
     unit_y = panel.height / client_dlu[1]
-    expect(abs(unit_y / unit_x - 17 / 16) < 0.1, f"client area {panel.width}x{panel.height} "
-           f"does not keep the proportions of {client_dlu[0]}x{client_dlu[1]} dialog units")
     for control, (x, y, width, height) in controls_dlu:
         box = extents(control)
         wanted = (panel.x + x * unit_x, panel.y + y * unit_y, width * unit_x, height * unit_y)
@@ -323,10 +321,6 @@ def case_close_after_failure(run):
     wait_until("the failure beep", lambda: run.session.bells.count == 1, 5)
     expect(not ws.is_showing(run.controls()[1]), "the progress bar was shown without a modem")
     run.shot("no-modem-end")
-    run.session.key("F1")  # no help file belongs to the program: nothing happens
-    time.sleep(0.3)
-    windows = [window.name for window in run.application if window is not None]
-    expect(run.alive() and windows == [MAIN_TITLE], f"F1 changed the windows: {windows}")
     run.session.request_close(MAIN_TITLE)
     run.wait_ended()
 

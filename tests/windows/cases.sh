@@ -327,8 +327,10 @@ case_gui_prompt() {
     type_text "$chooser" "image.dl"
     press_keys "$chooser" Return
     sleep 1
-    xdotool search --onlyvisible --name "^Open\$" >/dev/null &&
-        fail "the file dialog stayed open" && return 1
+    if xdotool search --onlyvisible --name "^Open\$" >/dev/null; then
+        fail "the file dialog stayed open"
+        return 1
+    fi
     screenshot "$prompt" "$work/screenshots/download-file-prompt-browsed.png"
     press_keys "$prompt" Return
     wait_for_file_lines "$dir/sim.log" "^AT ATZ" 1 40 || fail "the run did not complete" ||

@@ -1,6 +1,5 @@
 #include "tools/download_cli/console_host.h"
 
-#include <cstring>
 #include <istream>
 #include <ostream>
 #include <utility>
@@ -28,21 +27,13 @@ std::string progress_figures(int position) {
 ConsoleHost::ConsoleHost(std::ostream& out, std::istream& in, ConsoleKind kind, ConsoleTimer& timer)
     : out_(out), in_(in), kind_(kind), timer_(timer) {}
 
-void ConsoleHost::show_status(const char* text) {
+void ConsoleHost::set_status_text(const char* text) {
+    status_text_ = text;
     write_line(text);
 }
 
-void ConsoleHost::show_status_and_wait(const char* text, std::uint32_t ms) {
-    write_line(text);
-    if (ms > 0) {
-        port_clock().sleep_ms(ms);
-    }
-}
-
-void ConsoleHost::report_outcome(const char* text) {
-    write_line(text);
-    beep();
-    const bool complete = std::strncmp(text, COMPLETION_PREFIX, sizeof COMPLETION_PREFIX - 1) == 0;
+void ConsoleHost::enable_exit() {
+    const bool complete = status_text_.rfind(COMPLETION_PREFIX, 0) == 0;
     exit_code_ = complete ? EXIT_DOWNLOAD_COMPLETE : EXIT_DOWNLOAD_FAILED;
 }
 

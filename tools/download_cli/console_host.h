@@ -22,14 +22,11 @@ struct ConsoleKind {
 // The download engine's host in a terminal: status messages become lines on out, the
 // progress bar a line redrawn in place (terminal) or a few milestone lines (pipe), the
 // download file prompt a line read from in, and the window timer a ConsoleTimer.
-class ConsoleHost final : public DownloadHost {
+class ConsoleHost final : public ToolkitHost {
   public:
     // Pauses and timer readings come from port_clock(), the clock of the run.
     ConsoleHost(std::ostream& out, std::istream& in, ConsoleKind kind, ConsoleTimer& timer);
 
-    void show_status(const char* text) override;
-    void show_status_and_wait(const char* text, std::uint32_t ms) override;
-    void report_outcome(const char* text) override;
     void show_progress(bool visible) override;
     void set_progress(int position) override;
     void enable_close() override {}
@@ -48,8 +45,13 @@ class ConsoleHost final : public DownloadHost {
     int exit_code() const { return exit_code_; }
 
   private:
+    // ToolkitHost: the status line is the next line of output, the beep a BEL on a
+    // terminal, and the outcome decides the exit status.
+    void set_status_text(const char* text) override;
+    void beep() override;
+    void enable_exit() override;
+
     void write_line(const std::string& text);
-    void beep();
     void close_bar_line();
     void draw_bar(int position);
     void draw_milestone(int position);
@@ -59,6 +61,7 @@ class ConsoleHost final : public DownloadHost {
     ConsoleKind kind_;
     ConsoleTimer& timer_;
     std::function<int()> records_done_;
+    std::string status_text_;
 
     bool bar_visible_ = false;
     bool bar_line_open_ = false;  // the in-place bar occupies the current terminal line

@@ -3,14 +3,15 @@
 #include <commctrl.h>
 
 #include "port/clock.h"
+#include "ui/control_ids.h"
+#include "ui/download_file_prompt.h"
 #include "ui/timer_id.h"
 #include "ui/win32/download_file_dlg.h"
 #include "ui/win32/help_engine.h"
-#include "ui/win32/resource_ids.h"
 
 namespace {
 
-constexpr LPARAM kProgressRange = MAKELPARAM(0, IMAGE_RECORD_COUNT);
+constexpr LPARAM kProgressRange = MAKELPARAM(0, PROGRESS_RANGE);
 
 }  // namespace
 
@@ -36,14 +37,14 @@ BOOL CDownloadDlg::OnInitDialog() {
 // While a run is in progress the window cannot be left: ending it would abandon the modem
 // half-programmed. Enter, Escape and the Close command all arrive here or at OnOK.
 void CDownloadDlg::OnOK() {
-    if (run_in_progress()) {
+    if (sequencer_.run_in_progress()) {
         return;
     }
     ModalDialog::OnOK();
 }
 
 void CDownloadDlg::OnCancel() {
-    if (run_in_progress()) {
+    if (sequencer_.run_in_progress()) {
         return;
     }
     ModalDialog::OnCancel();
@@ -100,22 +101,17 @@ void CDownloadDlg::paint_minimised() {
     EndPaint(hwnd(), &paint);
 }
 
-void CDownloadDlg::show_status(const char* text) {
+void CDownloadDlg::set_status_text(const char* text) {
     SetWindowTextA(status_line_, text);
     // Painted now: the pause after a progress message dispatches nothing.
     UpdateWindow(status_line_);
 }
 
-void CDownloadDlg::show_status_and_wait(const char* text, std::uint32_t ms) {
-    show_status(text);
-    if (ms > 0) {
-        port_clock().sleep_ms(ms);
-    }
+void CDownloadDlg::beep() {
+    MessageBeep(0xFFFFFFFF);
 }
 
-void CDownloadDlg::report_outcome(const char* text) {
-    show_status(text);
-    MessageBeep(0xFFFFFFFF);
+void CDownloadDlg::enable_exit() {
     EnableWindow(GetDlgItem(IDC_EXIT), TRUE);
 }
 
@@ -137,8 +133,7 @@ void CDownloadDlg::end_window(int code) {
 
 int CDownloadDlg::prompt_download_file() {
     CDownloadFileDlg prompt;
-    // Only OK counts as an answer; a prompt that could not even be shown is a Cancel.
-    return prompt.DoModal() == DIALOG_RESULT_OK ? DIALOG_RESULT_OK : DIALOG_RESULT_CANCEL;
+    return prompt_result(prompt.DoModal());
 }
 
 void CDownloadDlg::start_timer(unsigned timer_id, unsigned period_ms) {

@@ -9,16 +9,13 @@
 // The progress window: status line, progress bar and Exit. A run begins as the window opens;
 // each tick of the window's 25 ms timer is one step of the download sequencer, and the
 // engine reports through the DownloadHost operations carried out on the controls here.
-class CDownloadDlg : public ModalDialog, public DownloadHost {
+class CDownloadDlg : public ModalDialog, public ToolkitHost {
   public:
     explicit CDownloadDlg(HWND parent = nullptr);
 
     const DownloadSequencer& sequencer() const { return sequencer_; }
 
     // DownloadHost.
-    void show_status(const char* text) override;
-    void show_status_and_wait(const char* text, std::uint32_t ms) override;
-    void report_outcome(const char* text) override;
     void show_progress(bool visible) override;
     void set_progress(int position) override;
     void enable_close() override;
@@ -28,13 +25,17 @@ class CDownloadDlg : public ModalDialog, public DownloadHost {
     void stop_timer(unsigned timer_id) override;
 
   protected:
+    // ToolkitHost.
+    void set_status_text(const char* text) override;
+    void beep() override;
+    void enable_exit() override;
+
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnCancel() override;
     bool OnMessage(UINT message, WPARAM wparam, LPARAM lparam, INT_PTR* result) override;
 
   private:
-    bool run_in_progress() const { return sequencer_.state() != 0; }
     void paint_minimised();
 
     HICON icon_;

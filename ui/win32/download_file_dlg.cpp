@@ -5,14 +5,8 @@
 #include <string>
 
 #include "engine/download_path.h"
+#include "ui/control_ids.h"
 #include "ui/win32/help_engine.h"
-#include "ui/win32/resource_ids.h"
-
-namespace {
-
-constexpr char kDownloadFileFilter[] = "Download Files (*.dl)\0*.dl\0All Files (*.*)\0*.*\0";
-
-}  // namespace
 
 CDownloadFileDlg::CDownloadFileDlg(HWND parent)
     : ModalDialog(IDD_DOWNLOAD_FILE_DIALOG, parent),
@@ -22,22 +16,12 @@ BOOL CDownloadFileDlg::OnInitDialog() {
     ModalDialog::OnInitDialog();
     SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     path_field_ = GetDlgItem(IDC_PATH_FIELD);
-    SetFocus(path_field_);
+    focus_path_field();
     return FALSE;  // the focus stays in the path field
 }
 
 void CDownloadFileDlg::OnOK() {
-    // The whole text, however long: a path cut to fit would name another file.
-    std::string typed(static_cast<std::size_t>(GetWindowTextLengthA(path_field_)) + 1, '\0');
-    typed.resize(static_cast<std::size_t>(
-        GetWindowTextA(path_field_, typed.data(), static_cast<int>(typed.size()))));
-    set_current_download_path(typed.c_str());
-    if (current_download_path[0] == '\0') {
-        MessageBeep(0xFFFFFFFF);
-        SetFocus(path_field_);
-        return;
-    }
-    ModalDialog::OnOK();
+    confirm();
 }
 
 void CDownloadFileDlg::OnCancel() {
@@ -64,10 +48,13 @@ bool CDownloadFileDlg::OnMessage(UINT message, WPARAM wparam, LPARAM, INT_PTR* r
 
 void CDownloadFileDlg::OnBrowse() {
     char chosen[DOWNLOAD_PATH_SIZE] = {};
+    // The chooser's list of filters ends with an empty entry.
+    std::string filter = download_file_filter('\0');
+    filter.push_back('\0');
     OPENFILENAMEA request{};
     request.lStructSize = sizeof request;
     request.hwndOwner = hwnd();
-    request.lpstrFilter = kDownloadFileFilter;
+    request.lpstrFilter = filter.c_str();
     request.nFilterIndex = 1;
     request.lpstrFile = chosen;
     request.nMaxFile = sizeof chosen;
@@ -75,6 +62,28 @@ void CDownloadFileDlg::OnBrowse() {
     if (!GetOpenFileNameA(&request)) {
         return;
     }
-    set_current_download_path(chosen);
-    SetWindowTextA(path_field_, chosen);
+    take_chosen_file(chosen);
+}
+
+std::string CDownloadFileDlg::path_field_text() {
+    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(path_field_)) + 1, '\0');
+    text.resize(static_cast<std::size_t>(
+        GetWindowTextA(path_field_, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void CDownloadFileDlg::set_path_field_text(const char* text) {
+    SetWindowTextA(path_field_, text);
+}
+
+void CDownloadFileDlg::focus_path_field() {
+    SetFocus(path_field_);
+}
+
+void CDownloadFileDlg::beep() {
+    MessageBeep(0xFFFFFFFF);
+}
+
+void CDownloadFileDlg::end_prompt(int result) {
+    EndDialog(result);
 }

@@ -2,38 +2,14 @@
 # (RT_ICON, a 16-colour DIB with its transparency mask) and the icon group that names it.
 # The resource compiler then builds the icon from plain text, with no binary in the sources.
 #
-#   cmake -DPICTURE=korvan_icon.txt -DOUTPUT=korvan_icon.rc -DICON_ID=143 -P make_icon.cmake
+#   cmake -DPICTURE=ui/korvan_icon.txt -DOUTPUT=korvan_icon.rc -DICON_ID=143 -P make_icon.cmake
 
-set(SIZE 32)
 set(IMAGE_ID 1)
 set(RT_ICON 3)
 set(RT_GROUP_ICON 14)
 
-file(STRINGS "${PICTURE}" lines)
-set(rows "")
-foreach(index RANGE 15)
-    set(color_${index} "000000")
-endforeach()
-foreach(line IN LISTS lines)
-    if(line MATCHES "^#")
-        continue()
-    elseif(line MATCHES "^color ([0-9A-F]) ([0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f])$")
-        math(EXPR index "0x${CMAKE_MATCH_1}")
-        set(color_${index} "${CMAKE_MATCH_2}")
-    elseif(line MATCHES "^[.0-9A-F]+$")
-        string(LENGTH "${line}" length)
-        if(NOT length EQUAL SIZE)
-            message(FATAL_ERROR "${PICTURE}: row of ${length} pixels, expected ${SIZE}")
-        endif()
-        list(APPEND rows "${line}")
-    else()
-        message(FATAL_ERROR "${PICTURE}: cannot read line '${line}'")
-    endif()
-endforeach()
-list(LENGTH rows row_count)
-if(NOT row_count EQUAL SIZE)
-    message(FATAL_ERROR "${PICTURE}: ${row_count} rows, expected ${SIZE}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/../icon_picture.cmake)
+read_icon_picture("${PICTURE}")
 
 # Resource data is a list of 16-bit little-endian words.
 set(words "")

@@ -2,5 +2,5 @@
 
 #include <wx/icon.h>
 
-// Icon 143: the 32 by 32 picture of both windows, a modem receiving a download.
+// Icon 143: the 32 by 32 picture of both windows (ui/korvan_icon.txt).
 wxIcon make_app_icon();

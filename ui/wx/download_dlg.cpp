@@ -2,9 +2,11 @@
 
 #include <wx/utils.h>
 
+#include "port/clock.h"
+#include "ui/control_ids.h"
+#include "ui/download_file_prompt.h"
 #include "ui/timer_id.h"
 #include "ui/wx/app_icon.h"
-#include "ui/wx/control_ids.h"
 #include "ui/wx/download_file_dlg.h"
 #include "ui/wx/wx_text.h"
 
@@ -16,7 +18,7 @@ constexpr long PROGRESS_WINDOW_STYLE =
 }  // namespace
 
 CDownloadDlg::CDownloadDlg()
-    : wxDialog(nullptr, PROGRESS_WINDOW_ID, "Korvan Download Utility", wxDefaultPosition,
+    : wxDialog(nullptr, IDD_DOWNLOAD_DIALOG, "Korvan Download Utility", wxDefaultPosition,
                wxDefaultSize, PROGRESS_WINDOW_STYLE),
       icon_(make_app_icon()),
       timer_(this, static_cast<int>(draw_timer_id())),
@@ -28,12 +30,10 @@ CDownloadDlg::CDownloadDlg()
     // Escape is handled by OnCharHook, which knows whether a run is in progress.
     SetEscapeId(wxID_NONE);
 
-    Bind(wxEVT_INIT_DIALOG, &CDownloadDlg::OnInitDialog, this);
     Bind(wxEVT_TIMER, &CDownloadDlg::OnTimer, this);
-    Bind(wxEVT_BUTTON, &CDownloadDlg::OnExit, this, EXIT_BUTTON_ID);
+    Bind(wxEVT_BUTTON, &CDownloadDlg::OnExit, this, IDC_EXIT);
     Bind(wxEVT_CLOSE_WINDOW, &CDownloadDlg::OnClose, this);
     Bind(wxEVT_CHAR_HOOK, &CDownloadDlg::OnCharHook, this);
-    Bind(wxEVT_HELP, &CDownloadDlg::OnHelp, this);
 }
 
 CDownloadDlg::~CDownloadDlg() {
@@ -41,20 +41,30 @@ CDownloadDlg::~CDownloadDlg() {
 }
 
 void CDownloadDlg::create_controls() {
-    status_line_ = new wxStaticText(this, STATUS_LINE_ID, " ", wxDLG_UNIT(this, wxPoint(7, 10)),
+    status_line_ = new wxStaticText(this, IDC_STATUS_LINE, " ", wxDLG_UNIT(this, wxPoint(7, 10)),
                                     wxDLG_UNIT(this, wxSize(172, 8)),
                                     wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     progress_bar_ =
-        new wxGauge(this, PROGRESS_BAR_ID, PROGRESS_RANGE, wxDLG_UNIT(this, wxPoint(7, 23)),
+        new wxGauge(this, IDC_PROGRESS_BAR, PROGRESS_RANGE, wxDLG_UNIT(this, wxPoint(7, 23)),
                     wxDLG_UNIT(this, wxSize(172, 11)), wxGA_HORIZONTAL | wxGA_SMOOTH);
     progress_bar_->Hide();
-    auto* exit = new wxButton(this, EXIT_BUTTON_ID, "Exit", wxDLG_UNIT(this, wxPoint(70, 40)),
+    auto* exit = new wxButton(this, IDC_EXIT, "Exit", wxDLG_UNIT(this, wxPoint(70, 40)),
                               wxDLG_UNIT(this, wxSize(50, 14)));
     exit->SetDefault();
     exit->Disable();
 }
 
-void CDownloadDlg::OnInitDialog(wxInitDialogEvent&) {
+// wxGTK sends the dialog's init event only once the window is on screen, too late for the
+// state its first paint must show.
+bool CDownloadDlg::Show(bool show) {
+    if (show && !initialised_) {
+        initialised_ = true;
+        OnInitDialog();
+    }
+    return wxDialog::Show(show);
+}
+
+void CDownloadDlg::OnInitDialog() {
     SetIcon(icon_);
     // Only a hint to the window manager: OnClose refuses the close itself.
     EnableCloseButton(false);
@@ -92,7 +102,7 @@ void CDownloadDlg::OnExit(wxCommandEvent&) {
 // Closing in the middle of a run would stop a half-written flash and could leave the modem
 // without firmware, so close requests are refused until the run has ended.
 void CDownloadDlg::OnClose(wxCloseEvent& event) {
-    if (run_in_progress() && event.CanVeto()) {
+    if (sequencer_.run_in_progress() && event.CanVeto()) {
         event.Veto();
         return;
     }
@@ -104,30 +114,22 @@ void CDownloadDlg::OnCharHook(wxKeyEvent& event) {
         event.Skip();
         return;
     }
-    if (!run_in_progress()) {
+    if (!sequencer_.run_in_progress()) {
         end_with(DIALOG_RESULT_CANCEL);
     }
 }
 
-// No help file belongs to the program.
-void CDownloadDlg::OnHelp(wxHelpEvent&) {}
-
-void CDownloadDlg::show_status(const char* text) {
+void CDownloadDlg::set_status_text(const char* text) {
     status_line_->SetLabelText(to_wx_text(text));
     status_line_->Update();
 }
 
-void CDownloadDlg::show_status_and_wait(const char* text, std::uint32_t ms) {
-    show_status(text);
-    if (ms != 0) {
-        port_clock().sleep_ms(ms);
-    }
+void CDownloadDlg::beep() {
+    wxBell();
 }
 
-void CDownloadDlg::report_outcome(const char* text) {
-    show_status(text);
-    wxBell();
-    wxWindow* exit = FindWindow(EXIT_BUTTON_ID);
+void CDownloadDlg::enable_exit() {
+    wxWindow* exit = FindWindow(IDC_EXIT);
     exit->Enable();
     // The only control that takes the keyboard: with it focused, Enter and Escape reach us.
     exit->SetFocus();
@@ -156,7 +158,7 @@ void CDownloadDlg::end_window(int code) {
 
 int CDownloadDlg::prompt_download_file() {
     CDownloadFileDlg prompt(this);
-    return prompt.ShowModal() == DIALOG_RESULT_OK ? DIALOG_RESULT_OK : DIALOG_RESULT_CANCEL;
+    return prompt_result(prompt.ShowModal());
 }
 
 void CDownloadDlg::start_timer(unsigned timer_id, unsigned period_ms) {

@@ -5,21 +5,19 @@
 #include <wx/utils.h>
 
 #include "engine/download_host.h"
-#include "engine/download_path.h"
+#include "ui/control_ids.h"
 #include "ui/wx/app_icon.h"
-#include "ui/wx/control_ids.h"
 #include "ui/wx/wx_text.h"
 
 namespace {
 
 constexpr long PROMPT_STYLE = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX;
-const char* const DOWNLOAD_FILE_WILDCARD = "Download Files (*.dl)|*.dl|All Files (*.*)|*.*";
 
 }  // namespace
 
 CDownloadFileDlg::CDownloadFileDlg(wxWindow* owner)
-    : wxDialog(owner, FILE_PROMPT_ID, "Specify Download File", wxDefaultPosition, wxDefaultSize,
-               PROMPT_STYLE) {
+    : wxDialog(owner, IDD_DOWNLOAD_FILE_DIALOG, "Specify Download File", wxDefaultPosition,
+               wxDefaultSize, PROMPT_STYLE) {
     SetIcon(make_app_icon());
     create_controls();
     SetClientSize(wxDLG_UNIT(this, wxSize(186, 46)));
@@ -28,8 +26,7 @@ CDownloadFileDlg::CDownloadFileDlg(wxWindow* owner)
     Bind(wxEVT_INIT_DIALOG, &CDownloadFileDlg::OnInitDialog, this);
     Bind(wxEVT_BUTTON, &CDownloadFileDlg::OnOK, this, wxID_OK);
     Bind(wxEVT_BUTTON, &CDownloadFileDlg::OnCancel, this, wxID_CANCEL);
-    Bind(wxEVT_BUTTON, &CDownloadFileDlg::OnBrowse, this, BROWSE_BUTTON_ID);
-    Bind(wxEVT_HELP, &CDownloadFileDlg::OnHelp, this);
+    Bind(wxEVT_BUTTON, &CDownloadFileDlg::OnBrowse, this, IDC_BROWSE);
 }
 
 // Created in tab order: OK, Cancel, path field, Browse.
@@ -40,24 +37,18 @@ void CDownloadFileDlg::create_controls() {
     new wxButton(this, wxID_CANCEL, "Cancel", wxDLG_UNIT(this, wxPoint(68, 25)),
                  wxDLG_UNIT(this, wxSize(50, 14)));
     path_field_ =
-        new wxTextCtrl(this, PATH_FIELD_ID, wxEmptyString, wxDLG_UNIT(this, wxPoint(7, 7)),
+        new wxTextCtrl(this, IDC_PATH_FIELD, wxEmptyString, wxDLG_UNIT(this, wxPoint(7, 7)),
                        wxDLG_UNIT(this, wxSize(172, 14)));
-    new wxButton(this, BROWSE_BUTTON_ID, "Browse...", wxDLG_UNIT(this, wxPoint(129, 25)),
+    new wxButton(this, IDC_BROWSE, "Browse...", wxDLG_UNIT(this, wxPoint(129, 25)),
                  wxDLG_UNIT(this, wxSize(50, 14)));
 }
 
 void CDownloadFileDlg::OnInitDialog(wxInitDialogEvent&) {
-    path_field_->SetFocus();
+    focus_path_field();
 }
 
 void CDownloadFileDlg::OnOK(wxCommandEvent&) {
-    set_current_download_path(to_native_path(path_field_->GetValue()).c_str());
-    if (current_download_path[0] == '\0') {
-        wxBell();
-        path_field_->SetFocus();
-        return;
-    }
-    EndModal(DIALOG_RESULT_OK);
+    confirm();
 }
 
 void CDownloadFileDlg::OnCancel(wxCommandEvent&) {
@@ -66,13 +57,28 @@ void CDownloadFileDlg::OnCancel(wxCommandEvent&) {
 
 void CDownloadFileDlg::OnBrowse(wxCommandEvent&) {
     wxFileDialog chooser(this, wxFileSelectorPromptStr, wxEmptyString, wxEmptyString,
-                         DOWNLOAD_FILE_WILDCARD, wxFD_OPEN);
-    if (chooser.ShowModal() != wxID_OK) {
-        return;
+                         download_file_filter('|'), wxFD_OPEN);
+    if (chooser.ShowModal() == wxID_OK) {
+        take_chosen_file(to_native_path(chooser.GetPath()).c_str());
     }
-    set_current_download_path(to_native_path(chooser.GetPath()).c_str());
-    path_field_->SetValue(chooser.GetPath());  // the whole path, even one too long to use
 }
 
-// No help file belongs to the program.
-void CDownloadFileDlg::OnHelp(wxHelpEvent&) {}
+std::string CDownloadFileDlg::path_field_text() {
+    return to_native_path(path_field_->GetValue());
+}
+
+void CDownloadFileDlg::set_path_field_text(const char* text) {
+    path_field_->SetValue(to_wx_text(text));
+}
+
+void CDownloadFileDlg::focus_path_field() {
+    path_field_->SetFocus();
+}
+
+void CDownloadFileDlg::beep() {
+    wxBell();
+}
+
+void CDownloadFileDlg::end_prompt(int result) {
+    EndModal(result);
+}
