@@ -69,6 +69,12 @@ void LineDisplay::show_note(const std::string& port, const std::string& text) {
     out_ << port << ": " << text << '\n' << std::flush;
 }
 
+void LineDisplay::show_modem_gone(const std::string& port) {
+    if (output_ != LineOutput::terminal) {
+        show_note(port, "Modem removed: waiting for the next one");
+    }
+}
+
 void LineDisplay::redraw(const std::vector<const PortRun*>& runs,
                          std::chrono::steady_clock::time_point now) {
     if (output_ != LineOutput::terminal) {

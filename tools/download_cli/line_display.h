@@ -24,6 +24,9 @@ class LineDisplay {
     // A message of the station itself about a port (or a line the child wrote that is not
     // an event): a line of its own, in every output.
     void show_note(const std::string& port, const std::string& text);
+    // In the watch mode, the modem a port flashed is gone and the port waits for the next:
+    // a line of its own off a terminal (a terminal's port line shows it already).
+    void show_modem_gone(const std::string& port);
     // Redraws the port lines on a terminal; nothing otherwise.
     void redraw(const std::vector<const PortRun*>& runs, std::chrono::steady_clock::time_point now);
     // The table of finished runs, once at the end (not in the event output).

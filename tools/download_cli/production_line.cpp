@@ -254,6 +254,7 @@ int Station::run_watch() {
             if (slot->waiting_for_removal && !present) {
                 slot->waiting_for_removal = false;
                 slot->run = waiting_run(slot->port, slot->device);
+                display_.show_modem_gone(slot->port);
             } else if (slot->waiting_for_removal) {
                 continue;
             } else if (present && !interrupt_requested()) {

@@ -12,6 +12,7 @@ import os
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 from pathlib import Path
@@ -20,6 +21,19 @@ from end_to_end_test import (CLI, IMAGE_TOOL, RECORD_COUNT, RECORD_SIZE, SIM, Si
                              checksum_total)
 
 RUN_TIMEOUT_S = 90
+
+
+class LineCollector:
+    """Keeps the lines a running program writes, as they come."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._reader = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._reader.start()
+
+    def _read(self, stream):
+        for line in stream:
+            self.lines.append(line.rstrip("\n"))
 
 
 class Line(unittest.TestCase):
@@ -173,6 +187,7 @@ class Line(unittest.TestCase):
         station_port.symlink_to(first.path)
         self.start_station("--watch", "--ports", str(station_port), "--report",
                            str(self.report))
+        output = LineCollector(self.station.stdout)
 
         self.wait_for(lambda: len(self.report_objects()) == 1, "first report")
         # Left in place, the flashed modem is not flashed again.
@@ -180,13 +195,18 @@ class Line(unittest.TestCase):
         self.assertEqual(first.log().count("configure"), 1)
         self.assertEqual(len(self.report_objects()), 1)
 
-        first.stop()  # its line goes away
-        second = self.start_simulator("second")
+        # Unplugged, and plugged again only once the station has seen it go: the next
+        # modem's pty may well get the first one's number.
+        first.stop()
         station_port.unlink()
+        self.wait_for(lambda: f"{station_port}: Modem removed: waiting for the next one"
+                      in output.lines, "removal noticed")
+        second = self.start_simulator("second")
         station_port.symlink_to(second.path)
         self.wait_for(lambda: len(self.report_objects()) == 2, "second report")
         self.interrupt_station()
-        status, _, err = self.finish_station()
+        status = self.station.wait(timeout=RUN_TIMEOUT_S)
+        err = self.station.stderr.read()
 
         self.assertEqual(status, 0, err)
         for report_object in self.report_objects():
