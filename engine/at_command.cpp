@@ -9,6 +9,8 @@
 namespace {
 
 constexpr std::size_t AT_TEXT_MAX = AT_BUFFER_SIZE - 1;
+// Between two looks for a reply the exchange sleeps on the line this long at most.
+constexpr int AT_POLL_INTERVAL_MS = 1;
 
 // Copies at most max characters of text and a terminating zero.
 void copy_text(char* destination, const char* text, std::size_t max) {
@@ -69,6 +71,9 @@ int send_at_command(PortObject* port, const char* command, char* reply) {
         }
         if (elapsed_ms(start, clock.tick_ms()) >= AT_REPLY_TIMEOUT_MS) {
             return -1;
+        }
+        if (received <= 0) {
+            port->wait_for_input(port, AT_POLL_INTERVAL_MS);
         }
     }
 }

@@ -58,6 +58,10 @@ void default_clear_status(PortObject* port) {
     port->status = PORT_OK;
 }
 
+int no_input_wait(PortObject*, int) {
+    return 0;
+}
+
 void fill_default_slots(PortObject* port) {
     port->read_char = unsupported;
     port->unnamed_slot_2 = unsupported;
@@ -83,6 +87,7 @@ void fill_default_slots(PortObject* port) {
     port->clear_line_errors = unsupported;
     port->unnamed_slot_23 = unsupported_int;
     port->clear_status = default_clear_status;
+    port->wait_for_input = no_input_wait;
 }
 
 void unlink_from_open_port_list(PortObject* port) {

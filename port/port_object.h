@@ -11,7 +11,8 @@ using PortLineSink = std::function<void(const char* line)>;
 
 // The state every serial driver shares, followed by the table of operation slots.
 // Every slot takes the port object first. A fresh object's slots answer "not supported"
-// (except close, dump and clear_status), so any operation may be called on any object.
+// (except close, dump, clear_status and wait_for_input), so any operation may be called on
+// any object.
 struct PortObject {
     void* driver;              // the driver's private record, owned by this object
     PortObject* next;          // link in the open-port list (towards older objects)
@@ -45,6 +46,10 @@ struct PortObject {
     PortStatus (*clear_line_errors)(PortObject* port);
     int (*unnamed_slot_23)(PortObject* port, int value);
     void (*clear_status)(PortObject* port);
+    // Waits up to milliseconds for received bytes, so that poll loops sleep on the line
+    // instead of spinning: 1 when some are waiting, 0 otherwise. Records no status; the
+    // default waits not at all.
+    int (*wait_for_input)(PortObject* port, int milliseconds);
 };
 
 // Prepares a freshly allocated, zero-filled object: registers close_all_ports for process

@@ -8,6 +8,11 @@ namespace {
 
 PendingMessageDispatcher pending_message_dispatcher = nullptr;
 
+// The longest a wait sleeps between two looks at the line and the clock: short enough for a
+// reply to be seen at once and for the user interface to stay lively, long enough that a
+// wait costs no CPU to speak of.
+constexpr int POLL_INTERVAL_MS = 1;
+
 // A negative limit (other than "forever", which callers test first) has always passed.
 bool elapsed_at_least(std::uint32_t start, int milliseconds) {
     return static_cast<std::int64_t>(elapsed_ms(start, port_clock().tick_ms())) >= milliseconds;
@@ -81,16 +86,20 @@ PortStatus port_read_exact(PortObject* port, void* buffer, unsigned n, int timeo
         if (hook_result < 0) {
             return hook_result;
         }
+        port->wait_for_input(port, POLL_INTERVAL_MS);
     }
 }
 
 PortStatus port_wait(PortObject* port, int milliseconds) {
-    const std::uint32_t start = port_clock().tick_ms();
+    Clock& clock = port_clock();
+    const std::uint32_t start = clock.tick_ms();
     while (milliseconds > 0 && !elapsed_at_least(start, milliseconds)) {
         int hook_result = port_idle_hook(port);
         if (hook_result < 0) {
             return hook_result;
         }
+        // A pause, not a wait for input: bytes arriving meanwhile must not make it spin.
+        clock.sleep_ms(POLL_INTERVAL_MS);
     }
     return PORT_OK;
 }

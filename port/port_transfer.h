@@ -16,11 +16,13 @@ PortStatus port_write_string(PortObject* port, const char* text, int terminator)
 // Throws away everything received so far, 64 bytes per read, without waiting.
 PortStatus port_drain_input(PortObject* port);
 
-// Reads exactly n bytes, calling the idle hook while nothing is waiting. timeout_ms is
-// looked at only while no byte is waiting; PORT_WAIT_FOREVER waits without limit.
+// Reads exactly n bytes, calling the idle hook and then waiting up to 1 ms on the line while
+// nothing is waiting. timeout_ms is looked at only while no byte is waiting;
+// PORT_WAIT_FOREVER waits without limit.
 PortStatus port_read_exact(PortObject* port, void* buffer, unsigned n, int timeout_ms);
 
-// Waits the given milliseconds, calling the idle hook between looks at the clock.
+// Waits the given milliseconds, calling the idle hook and sleeping 1 ms through the clock
+// between looks at it.
 PortStatus port_wait(PortObject* port, int milliseconds);
 
 // Called by every wait between polls; a negative result ends the wait and is returned.

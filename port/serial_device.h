@@ -153,6 +153,10 @@ bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::
 // is cancelled and fails with SERIAL_ERROR_OPERATION_ABORTED.
 bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred,
                       std::uint32_t limit_ms);
+// Waits up to limit_ms for received bytes to be waiting; true when some are (or the device
+// has gone, which the next read reports). Lets a poll loop sleep on the device instead of
+// spinning; it reads nothing and changes no state the driver sees.
+bool serial_wait_for_input(SerialHandle device, std::uint32_t limit_ms);
 bool serial_purge_tx(SerialHandle device);
 bool serial_escape(SerialHandle device, int function);
 bool serial_modem_status(SerialHandle device, std::uint32_t* bits);

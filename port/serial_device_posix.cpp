@@ -4,6 +4,7 @@
 // understands.
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -527,6 +528,11 @@ bool serial_finish_io(SerialHandle, SerialIoBlock* io, std::uint32_t* transferre
     }
     *transferred = outcome.transferred;
     return true;
+}
+
+bool serial_wait_for_input(SerialHandle handle, std::uint32_t limit_ms) {
+    pollfd input{device_of(handle).fd, POLLIN, 0};
+    return poll(&input, 1, static_cast<int>(limit_ms)) > 0;
 }
 
 bool serial_purge_tx(SerialHandle handle) {

@@ -6,6 +6,8 @@
 #include "port/serial_device.h"
 
 #include <windows.h>
+// After <windows.h>, which it needs.
+#include <mmsystem.h>
 
 #include <cstring>
 #include <map>
@@ -46,6 +48,7 @@ struct DeviceIo {
     DWORD write_started = 0;
     bool write_given_up = false;  // reported by the next write
     bool stuck = false;           // even the cancellation did not end: the block stays theirs
+    DWORD unreported_errors = 0;  // line errors a wait for input cleared, for the next query
 };
 
 std::map<HANDLE, DeviceIo>& device_ios() {
@@ -248,7 +251,7 @@ bool serial_clear_error(SerialHandle device, std::uint32_t* errors, SerialQueueC
     if (!ClearCommError(device_handle(device), &error_word, &comstat)) {
         return false;
     }
-    *errors = error_word;
+    *errors = error_word | std::exchange(device_ios()[device_handle(device)].unreported_errors, 0);
     counts->input_count = comstat.cbInQue;
     counts->output_count = comstat.cbOutQue;
     return true;
@@ -299,6 +302,29 @@ bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* tra
     }
     *transferred = value;
     return true;
+}
+
+// Looks at the input queue, and if it is empty sleeps once for limit_ms, then looks again.
+// The system timer is asked for 1 ms resolution first: at its default 15.6 ms a 1 ms sleep
+// would add that much to every wait for a reply.
+bool serial_wait_for_input(SerialHandle device, std::uint32_t limit_ms) {
+    static const bool fine_timer = timeBeginPeriod(1) == TIMERR_NOERROR;
+    (void)fine_timer;
+    HANDLE handle = device_handle(device);
+    DWORD& unreported = device_ios()[handle].unreported_errors;
+    auto input_waiting = [handle, &unreported] {
+        DWORD errors = 0;
+        COMSTAT comstat{};
+        // Queried the only way Win32 offers, which clears the error word: kept for the driver.
+        const bool queried = ClearCommError(handle, &errors, &comstat) != FALSE;
+        unreported |= errors;
+        return !queried || comstat.cbInQue > 0;
+    };
+    if (input_waiting()) {
+        return true;
+    }
+    Sleep(limit_ms);
+    return input_waiting();
 }
 
 bool serial_purge_tx(SerialHandle device) {

@@ -189,6 +189,11 @@ PortStatus driver_read_block(PortObject* port, void* buffer, unsigned maximum) {
     return PORT_OK;
 }
 
+int driver_wait_for_input(PortObject* port, int milliseconds) {
+    const auto limit = static_cast<std::uint32_t>(milliseconds > 0 ? milliseconds : 0);
+    return serial_wait_for_input(record_of(port).handle, limit) ? 1 : 0;
+}
+
 int driver_read_char(PortObject* port) {
     unsigned char byte = 0;
     const PortStatus result = driver_read_block(port, &byte, 1);
@@ -363,6 +368,7 @@ void fill_driver_slots(PortObject* port) {
     port->modem_status = driver_modem_status;
     port->line_errors = driver_line_errors;
     port->clear_line_errors = driver_clear_line_errors;
+    port->wait_for_input = driver_wait_for_input;
 }
 
 // The settings this driver always uses; rate, data bits, parity and stop bits come from

@@ -84,6 +84,13 @@ TEST_F(AtCommandTest, NoExpectedTextWaitsTheFullSecondAndLeavesTheReplyUnchanged
     EXPECT_STREQ(reply, "OK");
 }
 
+TEST_F(AtCommandTest, WaitsForTheReplyOnTheLineAMillisecondAtATime) {
+    answer_with("AT\r\r\nOK\r\n", 300);
+    EXPECT_EQ(send_at_command(port, "AT", nullptr), 0);
+    EXPECT_GT(line.input_waits, 0);
+    EXPECT_EQ(line.longest_input_wait, 1);
+}
+
 TEST_F(AtCommandTest, StaleInputIsDrainedBeforeTheCommandGoesOut) {
     line.deliver("OK\r\n");  // a late answer to something earlier
     answer_with("AT\r\r\nERROR\r\n");

@@ -257,7 +257,25 @@ TEST_F(TransferTest, HookSeesThePortWaitedOn) {
     EXPECT_EQ(seen, port);
 }
 
+TEST_F(TransferTest, ReadSleepsOnTheLineBetweenPollsNeverLongerThanAMillisecond) {
+    line.deliver("OK", 40);
+    char reply[2];
+    EXPECT_EQ(port_read_exact(port, reply, 2, 500), PORT_OK);
+    EXPECT_GT(line.input_waits, 0);
+    EXPECT_EQ(line.longest_input_wait, 1);
+    // Each poll sleeps (1 ms) and reads the clock (1 ms): the reply is seen within 2 ms.
+    EXPECT_LE(elapsed(), 42u);
+}
+
 // --- port_wait ------------------------------------------------------------------------
+
+TEST_F(TransferTest, WaitSleepsThroughTheClockEvenWhileInputIsWaiting) {
+    line.deliver("unread garbage");
+    EXPECT_EQ(port_wait(port, 100), PORT_OK);
+    EXPECT_GE(clock.total_slept(), 45u);
+    EXPECT_LE(hook_calls, 100);
+    EXPECT_LT(elapsed(), 103u);
+}
 
 TEST_F(TransferTest, WaitCallsTheHookUntilTheTimeHasPassed) {
     EXPECT_EQ(port_wait(port, 0), PORT_OK);

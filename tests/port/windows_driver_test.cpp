@@ -253,6 +253,17 @@ TEST_F(DriverOnPty, ReadExactCollectsAReplyFromTheLine) {
     EXPECT_EQ(std::string(reply, 4), "OK\r\n");
 }
 
+TEST_F(DriverOnPty, WaitForInputSleepsOnTheLineUntilBytesArriveOrTheLineIsGone) {
+    EXPECT_EQ(port->wait_for_input(port, 1), 0);
+    // Generous limits: each call must return as soon as there is something to see.
+    line.send({'x'});
+    EXPECT_EQ(port->wait_for_input(port, 10000), 1);
+    EXPECT_EQ(port->read_char(port), 'x');
+    line.hang_up();
+    EXPECT_EQ(port->wait_for_input(port, 10000), 1);
+    EXPECT_EQ(port->status, PORT_OK);
+}
+
 TEST_F(DriverOnPty, DrainThrowsAwayEverythingReceived) {
     line.send(counting_bytes(200));
     wait_for_input(port, 200);

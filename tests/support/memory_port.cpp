@@ -1,5 +1,6 @@
 #include "tests/support/memory_port.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tests/support/fake_clock.h"
@@ -93,6 +94,19 @@ PortStatus memory_clear_tx(PortObject* port) {
     return PORT_OK;
 }
 
+int memory_wait_for_input(PortObject* port, int milliseconds) {
+    MemoryLine& line = line_of(port);
+    if (line.available() > 0) {
+        return 1;
+    }
+    ++line.input_waits;
+    line.longest_input_wait = std::max(line.longest_input_wait, milliseconds);
+    if (line.clock != nullptr && milliseconds > 0) {
+        line.clock->advance(static_cast<std::uint32_t>(milliseconds));
+    }
+    return line.available() > 0 ? 1 : 0;
+}
+
 PortStatus memory_close(PortObject* port) {
     ++line_of(port).close_calls;
     port->driver = nullptr;
@@ -116,6 +130,7 @@ PortObject* open_memory_port(MemoryLine& line, int port_index) {
     port->clear_tx = memory_clear_tx;
     port->write_block = memory_write_block;
     port->read_block = memory_read_block;
+    port->wait_for_input = memory_wait_for_input;
     return port;
 }
 

@@ -12,7 +12,8 @@ class FakeClock;
 
 // An in-memory serial line for tests. The host's writes are appended to `sent` and handed
 // to `on_write`, which can play the other end; bytes queued with deliver() are what the
-// host reads, each from its due time on (when a clock is attached).
+// host reads, each from its due time on (when a clock is attached). A wait for input with
+// nothing to read moves the attached clock on by its limit, as a real sleep would.
 struct MemoryLine {
     std::vector<std::uint8_t> sent;
     std::function<void(MemoryLine& line, const std::uint8_t* bytes, std::size_t length)> on_write;
@@ -21,6 +22,8 @@ struct MemoryLine {
     int close_calls = 0;
     int clear_tx_calls = 0;
     int write_calls = 0;
+    int input_waits = 0;         // calls of wait_for_input that found nothing to read
+    int longest_input_wait = 0;  // the longest limit such a call was given, in ms
 
     // Queues bytes for the host, readable delay_ms after the clock's current reading.
     void deliver(const std::vector<std::uint8_t>& bytes, std::uint32_t delay_ms = 0);
