@@ -87,3 +87,12 @@ bool copy_validated_record(const ImageRecords& records, int index, std::uint8_t*
 std::uint16_t record_checksum(const std::uint8_t* record) {
     return block_checksum(record + RECORD_TOTAL_OFFSET, IMAGE_RECORD_SIZE - RECORD_TOTAL_OFFSET);
 }
+
+std::uint16_t records_checksum_total(const ImageRecords& records) {
+    std::uint16_t total = 0;
+    for (std::size_t offset = 0; offset + IMAGE_RECORD_SIZE <= records.size();
+         offset += IMAGE_RECORD_SIZE) {
+        total = static_cast<std::uint16_t>(total + record_checksum(records.data() + offset));
+    }
+    return total;
+}

@@ -41,3 +41,7 @@ bool copy_validated_record(const ImageRecords& records, int index, std::uint8_t*
 // What a record adds to the checksum total: the block checksum of its last 1024 bytes
 // (bytes 4..1027, its check field included).
 std::uint16_t record_checksum(const std::uint8_t* record);
+
+// The checksum total of every record in records: what the completion message shows once all
+// of them went through.
+std::uint16_t records_checksum_total(const ImageRecords& records);

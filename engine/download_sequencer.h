@@ -65,6 +65,8 @@ class DownloadSequencer {
     std::uint16_t context_word() const { return context_word_; }
     PortObject* port() const { return port_; }
     std::FILE* image_file() const { return image_file_; }
+    // The records of the image that passed validation, as they are sent.
+    const ImageRecords& image_records() const { return image_records_; }
     // The ATI3 answer of the modem last identified, echo included; empty before that.
     const std::string& identification() const { return identification_; }
 

@@ -1,6 +1,5 @@
 #include "tools/download_cli/event_download.h"
 
-#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -14,24 +13,6 @@ namespace {
 
 constexpr int STATE_SEARCH = 1;
 constexpr int STATE_VALIDATE = 2;
-
-// The checksum total the completion message will show when every record goes through,
-// read from the validated image itself.
-std::uint16_t image_checksum_total(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return 0;
-    }
-    ImageRecords records;
-    count_good_records(file, &records);
-    std::fclose(file);
-    std::uint16_t total = 0;
-    for (std::size_t offset = 0; offset + IMAGE_RECORD_SIZE <= records.size();
-         offset += IMAGE_RECORD_SIZE) {
-        total = static_cast<std::uint16_t>(total + record_checksum(records.data() + offset));
-    }
-    return total;
-}
 
 // The serial open, telling the stream about every port whose device did not open.
 PortFactory reporting_port_factory(EventHost& host, const std::string& device) {
@@ -63,7 +44,8 @@ int run_event_download(const CliOptions& options) {
         if (state_before == STATE_SEARCH && sequencer.state() == STATE_VALIDATE) {
             host.report_identification(sequencer.identification());
         } else if (state_before == STATE_VALIDATE && sequencer.state() > STATE_VALIDATE) {
-            host.report_image(current_download_path, image_checksum_total(current_download_path));
+            host.report_image(current_download_path,
+                              records_checksum_total(sequencer.image_records()));
         }
     };
     hooks.keep_going = [&host] { return !host.window_ended(); };
