@@ -5,6 +5,7 @@ Every run maps the nine COM ports to simulated modems or to paths that do not ex
 real serial device is ever opened."""
 
 import argparse
+import json
 import os
 import platform
 import re
@@ -35,6 +36,16 @@ SILENT_SPEED_S = 2.0
 SIM_PACKET_IDLE_S = 0.020
 SIM_ERASE_S = 0.300
 MODEL = "KORVAN 56K V.90 MODEM"
+# The watch-mode station looks at its ports every 200 ms and flashes a port again only once
+# it has seen the modem gone; pty numbers come back, so a second's absence makes sure.
+SOAK_GONE_S = 1.0
+# An unpaced flash takes about 15 s (its fixed pauses and ticks); far longer is a hang.
+SOAK_FLASH_TIMEOUT_S = 120
+# Flashes before the soak's baseline sample: the first ones settle the allocator's pools and
+# the output buffers, which is no leak.
+SOAK_SETTLE_FLASHES = 10
+# Resident size may move by a few pages between samples without anything leaking.
+SOAK_RSS_NOISE_KB = 64
 
 
 class BenchError(Exception):
@@ -94,6 +105,14 @@ class Simulator:
                 self.process.kill()
                 self.process.wait()
         self._out.close()
+
+    def remove_files(self):
+        """Drops the trace, output and flash files: a soak makes hundreds of them."""
+        for path in (self.trace_path, self.out_path, self.flash_path):
+            try:
+                os.remove(path)
+            except FileNotFoundError:
+                pass
 
     def wire(self):
         """Chunks across the line: (monotonic ns, 'in' or 'out', bytes); events apart."""
@@ -231,14 +250,55 @@ def check_flash(sim, image):
         raise BenchError("the simulated modem does not hold the image after the run")
 
 
+def read_report(path):
+    """The report's objects so far. A line the station has not finished writing yet (no
+    newline) is left for the next look."""
+    try:
+        with open(path) as report:
+            text = report.read()
+    except FileNotFoundError:
+        return []
+    return [json.loads(line) for line in text.split("\n")[:-1] if line.strip()]
+
+
+def port_failures(report, ports):
+    """One text per port that did not complete: its result and final message from the
+    report, or that the report has nothing for it."""
+    runs = {run.get("port"): run for run in read_report(report)}
+    failures = []
+    for port in ports:
+        run = runs.get(port)
+        if run is None:
+            failures.append("%s: not in the report" % port)
+        elif run.get("result") != "complete":
+            failures.append(run_failure(port, run))
+    return failures or ["every port in the report completed"]
+
+
+def run_failure(port, run):
+    """A report object that is not complete, as one line: how far it got and why not."""
+    return "%s: %s after %s/%d records: %s" % (port, run.get("result"), run.get("records"),
+                                               RECORDS, run.get("message"))
+
+
+def fresh_folder(path):
+    """An empty folder for this run's station logs, kept afterwards for reading: a log left
+    from an earlier run must not pass for this one's."""
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
 class Bench:
-    def __init__(self, bin_dir, out_dir, quick):
+    def __init__(self, bin_dir, out_dir, quick, soak_flashes=200):
         self.bin = os.path.abspath(bin_dir)
         self.out = out_dir
         self.quick = quick
+        self.soak_flashes = soak_flashes
         self.repeats = 1 if quick else 3
         self.work = tempfile.mkdtemp(prefix="korvan-bench.")
         self.image = make_workspace(self.bin, self.work)
+        self.logs = fresh_folder(os.path.join(out_dir, "logs"))
         self.rows = []
         self.notes = []
         self.timeline = None
@@ -370,26 +430,35 @@ class Bench:
         return "--ports" in result.stdout + result.stderr
 
     def line_batch(self, count):
+        """One batch of count paced modems; (wall s, CPU s of the station and its children).
+        The station's output goes to a log in the output folder and its report names each
+        port's result, so a failed batch says which port failed and why."""
         sims = []
+        name = self.name("line-%d" % count)
+        log_path = os.path.join(self.logs, name + ".log")
+        report = os.path.join(self.work, name + ".jsonl")
         try:
             for _ in range(count):
                 sims.append(self.sim_for(115200, "line"))
             env = port_environment({}, self.work)
             command = [os.path.join(self.bin, "korvan-download-cli"), "--ports",
-                       ",".join(sim.device for sim in sims)]
+                       ",".join(sim.device for sim in sims), "--report", report]
             before = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = monotonic_ns()
-            process = subprocess.Popen(command, cwd=self.work, env=env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-            status, _ = wait_with_usage(process, 600)
+            with open(log_path, "w") as log:
+                process = subprocess.Popen(command, cwd=self.work, env=env,
+                                           stdin=subprocess.DEVNULL, stdout=log,
+                                           stderr=subprocess.STDOUT)
+                status, _ = wait_with_usage(process, 600)
             end = monotonic_ns()
             after = resource.getrusage(resource.RUSAGE_CHILDREN)
         finally:
             for sim in sims:
                 sim.stop()
         if status != 0:
-            raise BenchError("%d-modem batch ended with %d" % (count, status))
+            raise BenchError("%d-modem batch ended with %d (station output in %s): %s" %
+                             (count, status, log_path,
+                              "; ".join(port_failures(report, [s.device for s in sims]))))
         for sim in sims:
             check_flash(sim, self.image)
         cpu = (after.ru_utime + after.ru_stime) - (before.ru_utime + before.ru_stime)
@@ -421,6 +490,8 @@ class Bench:
             self.measure_search()
         if "line" in sections:
             self.measure_line()
+        if "soak" in sections:
+            self.measure_soak()
 
     def measure_runs(self):
         rates = [115200] if self.quick else [115200, 57600]
@@ -519,12 +590,171 @@ class Bench:
                      "≤ 1.10 × one" if count == 8 else "", walls[count], "s", ratio_to=one,
                      limit=1.10 * one if count == 8 else None)
             self.add("production line, %d modem%s, CPU of one core" %
-                     (count, "s" if count > 1 else ""), "≤ 50 %" if count == 8 else "",
-                     [100.0 * cpu / wall for wall, cpu in results], "%",
-                     limit=50.0 if count == 8 else None, fmt="%.1f")
+                     (count, "s" if count > 1 else ""), "≤ 50 %",
+                     [100.0 * cpu / wall for wall, cpu in results], "%", limit=50.0,
+                     fmt="%.1f")
+
+    # --- watch-mode soak -----------------------------------------------------------------
+
+    def measure_soak(self):
+        """Many flashes one after another on a station in watch mode, two ports at once, with
+        modems that come and go; the station's descriptors and resident size after each
+        round show whether a day of production would leak."""
+        ports = [os.path.join(self.work, "port-" + letter) for letter in "ab"]
+        report = os.path.join(self.work, "soak.jsonl")
+        log_path = os.path.join(self.logs, "soak.log")
+        station, log = self.start_station(ports, report, log_path)
+        samples = {}  # flashes done -> (open descriptors, VmRSS kB)
+        failures = []
+        begin = time.monotonic()
+        try:
+            while len(samples) == 0 or max(samples) < self.soak_flashes:
+                done = max(samples) if samples else 0
+                batch = ports[:min(len(ports), self.soak_flashes - done)]
+                failures += self.soak_round(station, batch, report, log_path)
+                samples[done + len(batch)] = station_usage(station.pid)
+        finally:
+            status = stop_station(station)
+            log.close()
+        elapsed = time.monotonic() - begin
+        write_samples(samples, os.path.join(self.logs, "soak-samples.txt"))
+        self.soak_rows(samples, failures, read_report(report), status, elapsed, log_path)
+
+    def start_station(self, ports, report, log_path):
+        """The watch-mode station on the given ports, its output to a log kept for reading."""
+        log = open(log_path, "w")
+        command = [os.path.join(self.bin, "korvan-download-cli"), "--watch", "--ports",
+                   ",".join(ports), "--report", report]
+        station = subprocess.Popen(command, cwd=self.work, env=port_environment({}, self.work),
+                                   stdin=subprocess.DEVNULL, stdout=log,
+                                   stderr=subprocess.STDOUT)
+        return station, log
+
+    def soak_round(self, station, ports, report, log_path):
+        """One flash on each of the given ports at once: a modem appears behind each port's
+        link, the station flashes it, the modem and the link go away. Returns a text for
+        each flash that did not complete."""
+        # A second early: the station stamps a run's start in milliseconds, this in seconds.
+        plugged = time.strftime("%Y-%m-%dT%H:%M:%S", time.gmtime(time.time() - 1))
+        sims = []
+        try:
+            for port in ports:
+                sims.append(Simulator(self.bin, self.work, self.name("soak"), []))
+                os.symlink(sims[-1].device, port)
+            runs = wait_for_runs(station, report, plugged, ports, log_path)
+        finally:
+            for sim in sims:
+                sim.stop()
+            for port in ports:
+                if os.path.lexists(port):
+                    os.remove(port)
+        failures = [flash_failure(port, runs.get(port), sim, self.image)
+                    for port, sim in zip(ports, sims)]
+        for sim in sims:
+            sim.remove_files()
+        time.sleep(SOAK_GONE_S)
+        return [failure for failure in failures if failure]
+
+    def soak_rows(self, samples, failures, runs, status, elapsed, log_path):
+        flashes = max(samples)
+        complete = flashes - len(failures)
+        self.rows.append(("soak: watch mode, 2 ports, flashes complete", "all %d" % flashes,
+                          "%d of %d" % (complete, flashes), "",
+                          "met" if complete == flashes else "missed"))
+        self.soak_usage_rows(samples)
+        self.add("soak: one flash, unpaced (the report's duration)", "",
+                 [float(run["duration"]) for run in runs if run.get("result") == "complete"],
+                 "s")
+        self.notes.append("Soak: %d flashes in %.0f s; the station exited with %d once "
+                          "interrupted; its output is in %s." %
+                          (flashes, elapsed, status, log_path))
+        for failure in failures[:10]:
+            self.notes.append("Soak, a flash that did not complete: " + failure)
+
+    def soak_usage_rows(self, samples):
+        """The station's descriptors and resident size at the baseline flash against the
+        last, and their range in between: growth with the flash count is a leak."""
+        flashes = max(samples)
+        base = min((n for n in samples if n >= SOAK_SETTLE_FLASHES), default=min(samples))
+        (fds_base, rss_base), (fds_end, rss_end) = samples[base], samples[flashes]
+        self.rows.append(("soak: station's open descriptors, flash %d → %d" % (base, flashes),
+                          "no growth", "%d → %d (%+d)" % (fds_base, fds_end, fds_end - fds_base),
+                          "", "met" if fds_end <= fds_base else "missed"))
+        self.rows.append(("soak: station's VmRSS, flash %d → %d" % (base, flashes),
+                          "growth ≤ %d kB" % SOAK_RSS_NOISE_KB,
+                          "%.2f MB → %.2f MB (%+d kB)" % (rss_base / 1024.0, rss_end / 1024.0,
+                                                         rss_end - rss_base), "",
+                          "met" if rss_end - rss_base <= SOAK_RSS_NOISE_KB else "missed"))
+        later = [samples[n] for n in sorted(samples) if n >= base]
+        self.notes.append("Soak, from flash %d on: %d–%d open descriptors, %d–%d kB resident "
+                          "(sampled after each round of flashes, both ports idle)." %
+                          (base, min(f for f, _ in later), max(f for f, _ in later),
+                           min(r for _, r in later), max(r for _, r in later)))
 
     def cleanup(self):
         shutil.rmtree(self.work, ignore_errors=True)
+
+
+def station_usage(pid):
+    """(open descriptors, VmRSS kB) of the station itself, its children apart."""
+    fds = len(os.listdir("/proc/%d/fd" % pid))
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return fds, int(line.split()[1])
+    raise BenchError("the station's status has no VmRSS")
+
+
+def wait_for_runs(station, report, plugged, ports, log_path):
+    """The report's objects for the given ports of runs started since the modems were
+    plugged (ISO 8601 UTC), by port, once each port has one or the flash has taken far too
+    long. By start time, not by count: a run that ends only after its round gave up on it
+    must not pass for the next round's. A station that ends on its own ends the soak."""
+    deadline = time.monotonic() + SOAK_FLASH_TIMEOUT_S
+    while True:
+        runs = {run.get("port"): run for run in read_report(report)
+                if run.get("start", "") >= plugged}
+        if all(port in runs for port in ports) or time.monotonic() > deadline:
+            return runs
+        if station.poll() is not None:
+            raise BenchError("the watch-mode station ended with %d during the soak (output "
+                             "in %s)" % (station.returncode, log_path))
+        time.sleep(0.05)
+
+
+def flash_failure(port, run, sim, image):
+    """Why one soak flash did not complete, or None when it did and the modem holds the
+    image."""
+    if run is None:
+        return "%s: no report within %d s" % (port, SOAK_FLASH_TIMEOUT_S)
+    if run.get("result") != "complete":
+        return run_failure(port, run)
+    try:
+        check_flash(sim, image)
+    except BenchError as error:
+        return "%s: %s" % (port, error)
+    return None
+
+
+def write_samples(samples, path):
+    """Every sample of the soak, for a look at the trend behind the two figures."""
+    with open(path, "w") as out:
+        out.write("# flashes done, open descriptors, VmRSS kB\n")
+        for flashes in sorted(samples):
+            out.write("%d %d %d\n" % ((flashes,) + samples[flashes]))
+
+
+def stop_station(station):
+    """Interrupts the station, which lets a download in progress finish, and returns its
+    exit status; one that does not exit in time is killed."""
+    if station.poll() is None:
+        station.send_signal(signal.SIGINT)
+        try:
+            station.wait(SOAK_FLASH_TIMEOUT_S)
+        except subprocess.TimeoutExpired:
+            station.kill()
+            station.wait()
+    return station.returncode
 
 
 def percentile(values, p):
@@ -691,13 +921,16 @@ def main():
     parser.add_argument("--out", required=True)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--only", default="runs,search,line")
+    parser.add_argument("--soak-flashes", type=int, default=200)
     args = parser.parse_args()
+    if args.soak_flashes < 1:
+        parser.error("--soak-flashes needs at least one flash")
 
     sections = set(args.only.split(","))
     machine = machine_description()
     started = time.strftime("%Y-%m-%d %H:%M %Z")
     begin = time.monotonic()
-    bench = Bench(args.bin, args.out, args.quick)
+    bench = Bench(args.bin, args.out, args.quick, args.soak_flashes)
     try:
         if "runs" in sections:
             import bench_x_display
