@@ -14,10 +14,6 @@
 bool stdout_is_terminal();
 bool stdin_is_terminal();
 
-// The console's idle dispatcher: there is no window queue to serve, so it only waits at
-// most 1 ms, which keeps the port layer's busy-polling waits from holding a core at 100%.
-void wait_briefly_for_input();
-
 // "COM3 (/dev/ttyUSB0): in use by ModemManager (pid 812)": the port whose open was refused
 // with status, and why, as far as the system can tell.
 std::string describe_refused_port(int index, PortStatus status);

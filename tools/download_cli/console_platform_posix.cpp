@@ -98,12 +98,6 @@ bool stdin_is_terminal() {
     return isatty(STDIN_FILENO) == 1;
 }
 
-void wait_briefly_for_input() {
-    // Nothing to watch: standard input may sit at end of file (always readable), and the
-    // port's descriptor is private to the serial layer. A plain 1 ms poll bounds the wait.
-    poll(nullptr, 0, 1);
-}
-
 std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error) {
     // The POSIX serial layer opens COMn as the path in KORVAN_COM<n>: COM1 becomes device.
     if (setenv("KORVAN_COM1", device.c_str(), 1) != 0) {

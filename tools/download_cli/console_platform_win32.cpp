@@ -116,10 +116,6 @@ bool stdin_is_terminal() {
     return is_console(STD_INPUT_HANDLE);
 }
 
-void wait_briefly_for_input() {
-    Sleep(1);
-}
-
 std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error) {
     // Windows names its serial devices itself and the serial layer opens \\.\COMn as it
     // is, so the device must be one of those names: COMn or \\.\COMn.

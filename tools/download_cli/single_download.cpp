@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "engine/download_path.h"
-#include "port/port_transfer.h"
 #include "tools/download_cli/console_platform.h"
 
 namespace {
@@ -34,7 +33,6 @@ bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleT
     if (hooks.before_run) {
         hooks.before_run(sequencer);
     }
-    set_pending_message_dispatcher(wait_briefly_for_input);
 
     sequencer.begin_run();  // clears the current download path
     if (!options.image_path.empty()) {
@@ -50,7 +48,5 @@ bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleT
             hooks.after_step(sequencer, state_before);
         }
     });
-
-    set_pending_message_dispatcher(nullptr);
     return true;
 }
