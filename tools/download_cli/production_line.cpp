@@ -3,6 +3,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ struct Slot {
     std::unique_ptr<ChildProcess> child;
     std::string pending_output;  // a line the child has not finished yet
     bool waiting_for_removal = false;
+    // Only the last run is kept: a station that runs all day must not grow with every flash
+    // (the report file is the record of each one).
+    std::optional<PortRun> last_finished;
+    int flashes = 0;
+    int completed = 0;
 };
 
 class Station {
@@ -51,11 +57,12 @@ class Station {
     void redraw();
     int busy_count() const;
     int exit_status() const;
+    void show_summary();
 
     const CliOptions& options_;
     LineDisplay& display_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    std::vector<PortRun> finished_;
+    bool any_incomplete_ = false;
     bool report_failed_ = false;
     bool interrupt_noted_ = false;
 };
@@ -166,7 +173,13 @@ void Station::take_line(Slot& slot, const std::string& line) {
 }
 
 void Station::end_download(Slot& slot) {
-    finished_.push_back(slot.run);
+    slot.last_finished = slot.run;
+    ++slot.flashes;
+    if (slot.run.result == RESULT_COMPLETE) {
+        ++slot.completed;
+    } else {
+        any_incomplete_ = true;
+    }
     slot.waiting_for_removal = true;
     if (options_.report_path.empty()) {
         return;
@@ -205,15 +218,26 @@ int Station::busy_count() const {
 }
 
 int Station::exit_status() const {
-    if (report_failed_) {
-        return EXIT_DOWNLOAD_FAILED;
-    }
-    for (const PortRun& run : finished_) {
-        if (run.result != RESULT_COMPLETE) {
-            return EXIT_DOWNLOAD_FAILED;
+    return report_failed_ || any_incomplete_ ? EXIT_DOWNLOAD_FAILED : EXIT_DOWNLOAD_COMPLETE;
+}
+
+// The last run of each port, and in watch mode how many flashes the station made in all.
+void Station::show_summary() {
+    std::vector<PortRun> last_runs;
+    int flashes = 0;
+    int completed = 0;
+    for (const auto& slot : slots_) {
+        if (slot->last_finished) {
+            last_runs.push_back(*slot->last_finished);
         }
+        flashes += slot->flashes;
+        completed += slot->completed;
     }
-    return EXIT_DOWNLOAD_COMPLETE;
+    display_.show_summary(last_runs);
+    if (options_.watch) {
+        display_.show_note("station", std::to_string(flashes) + " flashed, " +
+                                          std::to_string(completed) + " complete");
+    }
 }
 
 int Station::run_batch() {
@@ -236,7 +260,7 @@ int Station::run_batch() {
         note_interrupt_once();
     }
     redraw();
-    display_.show_summary(finished_);
+    show_summary();
     return exit_status();
 }
 
@@ -270,7 +294,7 @@ int Station::run_watch() {
         note_interrupt_once();
     }
     redraw();
-    display_.show_summary(finished_);
+    show_summary();
     return exit_status();
 }
 

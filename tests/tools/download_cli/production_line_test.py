@@ -35,6 +35,10 @@ class LineCollector:
         for line in stream:
             self.lines.append(line.rstrip("\n"))
 
+    def finish(self, timeout):
+        self._reader.join(timeout)
+        return self.lines
+
 
 class Line(unittest.TestCase):
 
@@ -207,8 +211,14 @@ class Line(unittest.TestCase):
         self.interrupt_station()
         status = self.station.wait(timeout=RUN_TIMEOUT_S)
         err = self.station.stderr.read()
+        lines = output.finish(RUN_TIMEOUT_S)
 
         self.assertEqual(status, 0, err)
+        # The summary keeps each port's last run and a tally, not a row per flash.
+        summary = lines[lines.index("") + 1:]
+        self.assertEqual([line.split()[:2] for line in summary[1:-1]],
+                         [[str(station_port), "complete"]], lines)
+        self.assertEqual(summary[-1], "station: 2 flashed, 2 complete")
         for report_object in self.report_objects():
             self.assert_complete_object(report_object, str(station_port))
         self.assert_flashed(first)
