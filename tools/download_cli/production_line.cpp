@@ -33,8 +33,6 @@ struct Slot {
     // Only the last run is kept: a station that runs all day must not grow with every flash
     // (the report file is the record of each one).
     std::optional<PortRun> last_finished;
-    int flashes = 0;
-    int completed = 0;
 };
 
 class Station {
@@ -62,7 +60,8 @@ class Station {
     const CliOptions& options_;
     LineDisplay& display_;
     std::vector<std::unique_ptr<Slot>> slots_;
-    bool any_incomplete_ = false;
+    int flashed_ = 0;
+    int completed_ = 0;
     bool report_failed_ = false;
     bool interrupt_noted_ = false;
 };
@@ -174,12 +173,8 @@ void Station::take_line(Slot& slot, const std::string& line) {
 
 void Station::end_download(Slot& slot) {
     slot.last_finished = slot.run;
-    ++slot.flashes;
-    if (slot.run.result == RESULT_COMPLETE) {
-        ++slot.completed;
-    } else {
-        any_incomplete_ = true;
-    }
+    ++flashed_;
+    completed_ += slot.run.result == RESULT_COMPLETE ? 1 : 0;
     slot.waiting_for_removal = true;
     if (options_.report_path.empty()) {
         return;
@@ -218,25 +213,21 @@ int Station::busy_count() const {
 }
 
 int Station::exit_status() const {
-    return report_failed_ || any_incomplete_ ? EXIT_DOWNLOAD_FAILED : EXIT_DOWNLOAD_COMPLETE;
+    return report_failed_ || completed_ < flashed_ ? EXIT_DOWNLOAD_FAILED : EXIT_DOWNLOAD_COMPLETE;
 }
 
 // The last run of each port, and in watch mode how many flashes the station made in all.
 void Station::show_summary() {
     std::vector<PortRun> last_runs;
-    int flashes = 0;
-    int completed = 0;
     for (const auto& slot : slots_) {
         if (slot->last_finished) {
             last_runs.push_back(*slot->last_finished);
         }
-        flashes += slot->flashes;
-        completed += slot->completed;
     }
     display_.show_summary(last_runs);
     if (options_.watch) {
-        display_.show_note("station", std::to_string(flashes) + " flashed, " +
-                                          std::to_string(completed) + " complete");
+        display_.show_note("station", std::to_string(flashed_) + " flashed, " +
+                                          std::to_string(completed_) + " complete");
     }
 }
 
