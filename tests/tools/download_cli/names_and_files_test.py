@@ -21,6 +21,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from end_to_end_test import CLI, RECORD_COUNT  # noqa: E402
 from production_line_test import RUN_TIMEOUT_S, Line  # noqa: E402
 from serial_ports_test import FakeMachine  # noqa: E402
+from korvan_sim import com_ports_mapped_away  # noqa: E402  (on the path end_to_end_test set)
 
 USAGE_ERROR = 64
 
@@ -72,9 +73,7 @@ class NamesAndFiles(Line):
 
     def test_com_name_without_a_device_fails_alone(self):
         on_com3 = self.start_simulator("com3")
-        environment = self.environment()
-        environment["KORVAN_COM3"] = on_com3.path
-        environment["KORVAN_COM6"] = ""  # COM6 names no device
+        environment = com_ports_mapped_away(self.folder, {3: on_com3.path, 6: ""})  # COM6: none
 
         result = self.run_cli("--ports", "COM6", "--report", str(self.report),
                               environment=environment)
@@ -90,8 +89,7 @@ class NamesAndFiles(Line):
         modem = self.start_simulator("modem")
         by_id = self.folder / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
         by_id.symlink_to(modem.path)
-        environment = self.environment()
-        environment["KORVAN_COM3"] = modem.path
+        environment = com_ports_mapped_away(self.folder, {3: modem.path})
 
         for ports in ("", "COM3,,COM4", f"{by_id},{modem.path}"):
             result = self.run_cli("--ports", ports, environment=environment, timeout=20)
@@ -248,8 +246,7 @@ class NamesAndFiles(Line):
         # The plain opener starts first, so a search in pid order would name it first.
         opener, path = self.hold("minicom", False)
         locker, _ = self.hold("ModemManager", True, path)
-        environment = self.environment()
-        environment["KORVAN_COM3"] = path
+        environment = com_ports_mapped_away(self.folder, {3: path})
         holders = f"in use by ModemManager (pid {locker.pid}) and minicom (pid {opener.pid})"
 
         listing = self.run_cli("--list-ports", environment=environment)
