@@ -40,7 +40,8 @@ class LineCollector:
         return self.lines
 
 
-class Line(unittest.TestCase):
+class StationFixture(unittest.TestCase):
+    """A test folder with an image, modems.cfg and a report path; simulators and a station."""
 
     def setUp(self):
         for tool in (CLI, SIM, IMAGE_TOOL):
@@ -78,10 +79,10 @@ class Line(unittest.TestCase):
             environment[f"KORVAN_COM{number}"] = str(self.folder / f"no-such-port-COM{number}")
         return environment
 
-    def start_station(self, *arguments, environment=None):
+    def start_station(self, *arguments, environment=None, program=CLI):
         # A session of its own, so a signal to its group is what Ctrl-C on a terminal does.
         self.station = subprocess.Popen(
-            [str(CLI), *arguments], cwd=self.folder, env=environment or self.environment(),
+            [str(program), *arguments], cwd=self.folder, env=environment or self.environment(),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
         return self.station
 
@@ -101,7 +102,8 @@ class Line(unittest.TestCase):
         deadline = time.monotonic() + seconds
         while not condition():
             self.assertIsNone(self.station.poll(), f"the station ended while waiting for {what}")
-            self.assertLess(time.monotonic(), deadline, f"no {what}")
+            self.assertLess(time.monotonic(), deadline,
+                            f"no {what() if callable(what) else what}")
             time.sleep(0.05)
 
     def assert_flashed(self, simulator):
@@ -117,7 +119,9 @@ class Line(unittest.TestCase):
         self.assertEqual(report_object["identification"], "KORVAN 56K V.90 MODEM")
         self.assertEqual(report_object["version"], self.version)
 
-    # -------------------------------------------------------------------------------
+
+
+class Line(StationFixture):
 
     def test_batch_of_four(self):
         good = [self.start_simulator(f"good{n}") for n in (1, 2)]
@@ -236,7 +240,8 @@ class Line(unittest.TestCase):
         status, lines, err = self.finish_station()
 
         self.assertEqual(status, 0, err)
-        self.assertIn("station: Interrupted: the downloads in progress finish first", lines)
+        self.assertIn("station: Interrupted: the downloads in progress finish first (Ctrl-C "
+                      "again stops them at once)", lines)
         for modem in modems:
             self.assert_flashed(modem)
         self.assertEqual([report_object["result"] for report_object in self.report_objects()],
