@@ -39,6 +39,7 @@ PortRun station_run(const CliOptions& options) {
     PortRun run;
     run.port = options.station_port;
     run.device = options.port_device;
+    run.trace_path = options.trace_path;
     run.started = std::chrono::system_clock::now();
     run.started_steady = std::chrono::steady_clock::now();
     return run;

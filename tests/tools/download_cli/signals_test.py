@@ -17,7 +17,8 @@ import subprocess
 import unittest
 
 from end_to_end_test import CLI, RECORD_COUNT
-from production_line_test import RUN_TIMEOUT_S, LineCollector, StationFixture
+from korvan_sim import OutputLines  # on the path end_to_end_test set
+from production_line_test import RUN_TIMEOUT_S, StationFixture
 
 # At this pace the 224 records take about 5 s: time for a signal to land among them.
 PACED = ("--line-rate", "460800")
@@ -86,7 +87,7 @@ class Signals(StationFixture):
         run = self.start_single_run(simulator)
         self.wait_for_record(simulator, 50)
         run.send_signal(signal.SIGINT)
-        errors = LineCollector(run.stderr)
+        errors = OutputLines(run.stderr)
         self.wait_for(lambda: any("goes on to its end" in line for line in errors.lines),
                       "the note of the first Ctrl-C")
 
@@ -139,7 +140,7 @@ class Signals(StationFixture):
         self.wait_for_record(modem, 20)
 
         self.interrupt_station()
-        output = LineCollector(self.station.stdout)
+        output = OutputLines(self.station.stdout)
         self.wait_for(lambda: any("Interrupted" in line for line in output.lines),
                       "the note of the first Ctrl-C")
         self.interrupt_station()
@@ -167,7 +168,7 @@ class Signals(StationFixture):
 
         modem = self.start_simulator("modem")
         station_port.symlink_to(modem.path)
-        output = LineCollector(self.station.stdout)
+        output = OutputLines(self.station.stdout)
         self.wait_for(lambda: len(self.report_lines()) == 1,
                       lambda: f"report line; the station said {output.lines}")
         self.interrupt_station()
@@ -184,7 +185,7 @@ class Signals(StationFixture):
         try:
             fcntl.flock(holder, fcntl.LOCK_EX)
             self.start_station("--watch", "--ports", modem.path, "--report", str(self.report))
-            output = LineCollector(self.station.stdout)
+            output = OutputLines(self.station.stdout)
             self.wait_for(lambda: any(line.startswith(f"{modem.path}: Waiting: in use by ")
                                       for line in output.lines), "the reason for the wait")
         finally:
