@@ -19,6 +19,10 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                "support"))
+from korvan_sim import OutputLines, Simulator, com_ports_mapped_away  # noqa: E402
+
 RECORDS = 224
 RECORD_BYTES = 1028
 TICK_S = 0.025
@@ -56,81 +60,13 @@ def monotonic_ns():
     return time.monotonic_ns()
 
 
-class Simulator:
-    """One korvan-modem-sim on a pty of its own."""
-
-    def __init__(self, bin_dir, work, name, args):
-        self.trace_path = os.path.join(work, name + ".trace")
-        self.out_path = os.path.join(work, name + ".out")
-        self.flash_path = os.path.join(work, name + ".flash")
-        command = [os.path.join(bin_dir, "korvan-modem-sim"), "--model", MODEL,
-                   "--wire-trace", self.trace_path, "--flash-out", self.flash_path] + args
-        self._out = open(self.out_path, "w+")
-        self.process = subprocess.Popen(command, stdout=self._out, stderr=subprocess.STDOUT)
-        self.device = self._read_device()
-
-    def _read_device(self):
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            with open(self.out_path) as out:
-                line = out.readline()
-            if line.endswith("\n"):
-                if not line.startswith("/dev/"):
-                    raise BenchError("simulator did not start: " + line.strip())
-                return line.strip()
-            if self.process.poll() is not None:
-                raise BenchError("simulator exited at start")
-            time.sleep(0.01)
-        raise BenchError("simulator did not print its device")
-
-    def events(self):
-        """The trace's event lines so far, as (monotonic ns, text)."""
-        found = []
-        try:
-            with open(self.trace_path) as trace:
-                for line in trace:
-                    parts = line.rstrip("\n").split(" ", 2)
-                    if len(parts) == 3 and parts[1] == "event":
-                        found.append((int(parts[0]), parts[2]))
-        except FileNotFoundError:
-            pass
-        return found
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self._out.close()
-
-    def remove_files(self):
-        """Drops the trace, output and flash files: a soak makes hundreds of them."""
-        for path in (self.trace_path, self.out_path, self.flash_path):
-            try:
-                os.remove(path)
-            except FileNotFoundError:
-                pass
-
-    def wire(self):
-        """Chunks across the line: (monotonic ns, 'in' or 'out', bytes); events apart."""
-        chunks = []
-        with open(self.trace_path) as trace:
-            for line in trace:
-                parts = line.split(" ", 2)
-                if len(parts) == 3 and parts[1] in ("in", "out"):
-                    chunks.append((int(parts[0]), parts[1], int(parts[2])))
-        return chunks
-
-
-def port_environment(mapping, work):
-    """KORVAN_COM1..9: the given devices, every other port a path that does not exist."""
-    env = dict(os.environ)
-    for n in range(1, 10):
-        env["KORVAN_COM%d" % n] = mapping.get(n, os.path.join(work, "no-such-port-COM%d" % n))
-    return env
+def start_simulator(bin_dir, work, name, args):
+    """One korvan-modem-sim on a pty of its own, with a wire trace to measure the run by."""
+    try:
+        return Simulator(os.path.join(bin_dir, "korvan-modem-sim"), work, *args, name=name,
+                         model=MODEL, wire_trace=True)
+    except RuntimeError as error:
+        raise BenchError(str(error))
 
 
 def running(process):
@@ -190,31 +126,6 @@ def wait_with_usage(process, timeout_s):
             process.returncode = os.waitstatus_to_exitcode(status)
             raise BenchError("run did not end within %d s" % timeout_s)
         time.sleep(0.005)
-
-
-class LineReader:
-    """Reads a child's output as it comes and stamps every line with the time it arrived."""
-
-    def __init__(self, stream):
-        self.lines = []
-        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
-        self._thread.start()
-
-    def _read(self, stream):
-        for raw in iter(stream.readline, b""):
-            # The progress bar redraws with carriage returns; each piece counts as a line.
-            for piece in raw.decode(errors="replace").replace("\r", "\n").split("\n"):
-                if piece.strip():
-                    self.lines.append((monotonic_ns(), piece.strip()))
-
-    def first(self, text):
-        for stamp, line in self.lines:
-            if text in line:
-                return stamp
-        return None
-
-    def join(self):
-        self._thread.join(5)
 
 
 def floor_of_run(chunks, rate, silent_speeds):
@@ -313,35 +224,35 @@ class Bench:
 
     def sim_for(self, rate, what, extra=()):
         bauds = "115200,57600" if rate == 115200 else str(rate)
-        return Simulator(self.bin, self.work, self.name(what),
+        return start_simulator(self.bin, self.work, self.name(what),
                          ["--line-rate", str(rate), "--bauds", bauds] + list(extra))
 
     def console_run(self, rate):
         sim = self.sim_for(rate, "console-%d" % rate)
         try:
-            env = port_environment({3: sim.device}, self.work)
+            env = com_ports_mapped_away(self.work, {3: sim.path})
             start = monotonic_ns()
             process = subprocess.Popen([os.path.join(self.bin, "korvan-download-cli")],
                                        cwd=self.work, env=env, stdin=subprocess.DEVNULL,
                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-            reader = LineReader(process.stdout)
+            reader = OutputLines(process.stdout)
             rss = PeakRss(process.pid)
             status, usage = wait_with_usage(process, 300)
             end = monotonic_ns()
             peak = rss.join()
-            reader.join()
+            reader.finish(5)
         finally:
             sim.stop()
         if status != 0 or reader.first("Download complete!") is None:
             raise BenchError("console run at %d ended with %d: %s" %
-                             (rate, status, reader.lines[-1:] if reader.lines else "no output"))
+                             (rate, status, reader.pieces()[-1:] or "no output"))
         check_flash(sim, self.image)
-        return self._result(sim, rate, start, end, usage, peak, reader.lines)
+        return self._result(sim, rate, start, end, usage, peak, reader.pieces())
 
     def window_run(self, rate):
         sim = self.sim_for(rate, "window-%d" % rate)
         try:
-            env = port_environment({3: sim.device}, self.work)
+            env = com_ports_mapped_away(self.work, {3: sim.path})
             env.update(self.x.env)
             start = monotonic_ns()
             process = subprocess.Popen([os.path.join(self.bin, "korvan-download")],
@@ -397,17 +308,17 @@ class Bench:
         try:
             modem = self.sim_for(115200, "search-modem")
             sims.append(modem)
-            mapping = {modem_port: modem.device}
+            mapping = {modem_port: modem.path}
             for port in silent_ports:
-                silent = Simulator(self.bin, self.work, self.name("silent"), ["--silent"])
+                silent = start_simulator(self.bin, self.work, self.name("silent"), ["--silent"])
                 sims.append(silent)
-                mapping[port] = silent.device
-            env = port_environment(mapping, self.work)
+                mapping[port] = silent.path
+            env = com_ports_mapped_away(self.work, mapping)
             start = monotonic_ns()
             process = subprocess.Popen([os.path.join(self.bin, "korvan-download-cli")],
                                        cwd=self.work, env=env, stdin=subprocess.DEVNULL,
                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-            reader = LineReader(process.stdout)
+            reader = OutputLines(process.stdout)
             deadline = time.monotonic() + 120
             while reader.first("Validating download file") is None:
                 if not running(process) or time.monotonic() > deadline:
@@ -416,7 +327,7 @@ class Bench:
             found = reader.first("Validating download file")
             process.terminate()
             process.wait()
-            reader.join()
+            reader.finish(5)
         finally:
             for sim in sims:
                 sim.stop()
@@ -440,9 +351,9 @@ class Bench:
         try:
             for _ in range(count):
                 sims.append(self.sim_for(115200, "line"))
-            env = port_environment({}, self.work)
+            env = com_ports_mapped_away(self.work)
             command = [os.path.join(self.bin, "korvan-download-cli"), "--ports",
-                       ",".join(sim.device for sim in sims), "--report", report]
+                       ",".join(sim.path for sim in sims), "--report", report]
             before = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = monotonic_ns()
             with open(log_path, "w") as log:
@@ -458,7 +369,7 @@ class Bench:
         if status != 0:
             raise BenchError("%d-modem batch ended with %d (station output in %s): %s" %
                              (count, status, log_path,
-                              "; ".join(port_failures(report, [s.device for s in sims]))))
+                              "; ".join(port_failures(report, [s.path for s in sims]))))
         for sim in sims:
             check_flash(sim, self.image)
         cpu = (after.ru_utime + after.ru_stime) - (before.ru_utime + before.ru_stime)
@@ -625,7 +536,7 @@ class Bench:
         log = open(log_path, "w")
         command = [os.path.join(self.bin, "korvan-download-cli"), "--watch", "--ports",
                    ",".join(ports), "--report", report]
-        station = subprocess.Popen(command, cwd=self.work, env=port_environment({}, self.work),
+        station = subprocess.Popen(command, cwd=self.work, env=com_ports_mapped_away(self.work),
                                    stdin=subprocess.DEVNULL, stdout=log,
                                    stderr=subprocess.STDOUT)
         return station, log
@@ -639,8 +550,8 @@ class Bench:
         sims = []
         try:
             for port in ports:
-                sims.append(Simulator(self.bin, self.work, self.name("soak"), []))
-                os.symlink(sims[-1].device, port)
+                sims.append(start_simulator(self.bin, self.work, self.name("soak"), []))
+                os.symlink(sims[-1].path, port)
             runs = wait_for_runs(station, report, plugged, ports, log_path)
         finally:
             for sim in sims:

@@ -53,6 +53,8 @@ rerun_under_dbus()
 # Imported only inside the D-Bus session: pyatspi connects at import time.
 import pyatspi  # noqa: E402
 import window_session as ws  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
+from korvan_sim import Simulator, com_ports_mapped_away  # noqa: E402
 from window_session import TestFailure, log, wait_until  # noqa: E402
 
 
@@ -99,23 +101,19 @@ class Run:
         env = dict(self.session.env)
         env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp") + \
             ":print_suppressions=0"
-        for number in range(1, 10):
-            env[f"KORVAN_COM{number}"] = os.path.join(self.work_dir, f"absent-com{number}")
+        devices = {}
         if with_modem:
             self._start_simulator(erase_ms)
-            env["KORVAN_COM3"] = os.path.join(self.work_dir, "modem")
-        self.env = env
+            devices[3] = os.path.join(self.work_dir, "modem")
+        self.env = com_ports_mapped_away(self.work_dir, devices, env)
 
     def _start_simulator(self, erase_ms):
         link = os.path.join(self.work_dir, "modem")
-        self.flash_out = os.path.join(self.work_dir, "flash.bin")
-        self.sim_log = open(os.path.join(self.work_dir, "sim.log"), "w")
-        self.sim = subprocess.Popen(
-            [self.args.sim, "--link", link, "--model", MODEL, "--erase-ms", str(erase_ms),
-             "--flash-out", self.flash_out],
-            stdout=subprocess.PIPE, stderr=self.sim_log, text=True)
-        slave = self.sim.stdout.readline().strip()
-        expect(slave.startswith("/dev/"), f"simulator did not report its line: {slave!r}")
+        try:
+            self.sim = Simulator(self.args.sim, self.work_dir, "--link", link, "--erase-ms",
+                                 str(erase_ms), model=MODEL)
+        except RuntimeError as error:
+            raise TestFailure(str(error))
         wait_until("the simulator's link", lambda: os.path.exists(link), 5)
 
     def start(self, *arguments):
@@ -169,7 +167,8 @@ class Run:
 
     def close(self):
         ws.stop_process(self.app)
-        ws.stop_process(self.sim)
+        if self.sim is not None:
+            self.sim.stop()
         if self.app is not None:
             output = self.program_output()
             if output:

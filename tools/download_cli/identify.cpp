@@ -66,18 +66,18 @@ Identity identity_of(const ModemProbe& probe, const CliOptions& options) {
 
 void write_text(std::ostream& out, const Identity& identity) {
     const PortTableEntry& port = identity.probe.port;
-    out << "Port:            " << printable_text(port.name) << '\n'
-        << "Device:          " << printable_text(searched_port_device(port)) << '\n'
+    out << "Port:            " << printable(port.name) << '\n'
+        << "Device:          " << printable(searched_port_device(port)) << '\n'
         << "Line speed:      " << identity.probe.baud << " baud\n"
-        << "Identification:  "
-        << printable_text(trimmed_identification(identity.probe.identification)) << '\n';
+        << "Identification:  " << printable(trimmed_identification(identity.probe.identification))
+        << '\n';
     if (identity.map_match) {
         out << "modems.cfg line: " << identity.map_match->line_number << ": "
-            << printable_text(identity.map_match->line) << '\n';
+            << printable(identity.map_match->line) << '\n';
     } else {
         out << "modems.cfg line: none matches\n";
     }
-    out << "Image:           " << printable_text(identity.image_path)
+    out << "Image:           " << printable(identity.image_path)
         << (identity.image_from_option ? " (--image)" : "") << '\n';
     if (identity.image.valid()) {
         out << "Image valid:     yes\n"
@@ -145,19 +145,26 @@ bool identify_search(const Search& search, const CliOptions& options, std::ostre
 
 // The searches options ask for; nothing (with the reason in error) when a port name
 // cannot be used.
-std::optional<std::vector<Search>> searches_of(const CliOptions& options, std::string& error) {
-    std::vector<std::string> names = options.ports;
+std::optional<std::vector<Search>> searches_of(const CliOptions& options, std::string& error,
+                                               std::ostream& err) {
+    std::vector<Search> searches;
     if (options.all_ports) {
-        for (const SerialPortName& found : find_serial_ports()) {
-            names.push_back(found.name);
+        std::vector<std::string> left_out;
+        for (const SerialPortName& found : find_serial_ports(left_out)) {
+            searches.push_back(Search{{PortTableEntry{0, found.name, found.device}}, false});
         }
-    } else if (!options.port_device.empty()) {
+        for (const std::string& device : left_out) {
+            err << "korvan-download-cli: --all-ports leaves out " << printable(device) << '\n';
+        }
+        return searches;
+    }
+    std::vector<std::string> names = options.ports;
+    if (!options.port_device.empty()) {
         names.push_back(options.port_device);
     }
-    if (names.empty() && !options.is_production_line()) {
+    if (names.empty()) {
         return std::vector<Search>{Search{default_port_table(), false}};
     }
-    std::vector<Search> searches;
     for (const std::string& name : names) {
         std::optional<PortTableEntry> entry = port_entry_for_device(name, error);
         if (!entry) {
@@ -173,9 +180,9 @@ std::optional<std::vector<Search>> searches_of(const CliOptions& options, std::s
 
 int run_identify(const CliOptions& options, std::ostream& out, std::ostream& err) {
     std::string error;
-    const std::optional<std::vector<Search>> searches = searches_of(options, error);
+    const std::optional<std::vector<Search>> searches = searches_of(options, error, err);
     if (!searches) {
-        err << "korvan-download-cli: cannot use " << error << '\n';
+        err << "korvan-download-cli: cannot use " << printable(error) << '\n';
         return EXIT_USAGE_ERROR;
     }
     if (searches->empty()) {

@@ -2,7 +2,6 @@
 // with 0 (complete), 1 (failed) or 2 (download file prompt cancelled); with several ports,
 // one download per port in child processes (exit 0 only when every port completed). With
 // --identify it only asks the modem who it is.
-#include <fstream>
 #include <iostream>
 
 #include "port/clock.h"
@@ -13,7 +12,9 @@
 #include "tools/download_cli/console_timer.h"
 #include "tools/download_cli/event_download.h"
 #include "tools/download_cli/identify.h"
+#include "tools/download_cli/output_files.h"
 #include "tools/download_cli/port_search_report.h"
+#include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/production_line.h"
 #include "tools/download_cli/single_download.h"
 
@@ -59,18 +60,28 @@ int run_one(const CliOptions& options) {
     return options.events ? run_event_download(options) : run_download(options);
 }
 
-// Runs the download with every byte on the line written to the trace file.
+// Runs the download with every byte on the line written to the trace file. A trace that
+// cannot be written whole is said at the end; the download and its exit status stand.
 int run_traced_download(const CliOptions& options) {
-    std::ofstream file(options.trace_path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        std::cerr << "korvan-download-cli: cannot write the trace file " << options.trace_path
-                  << '\n';
+    DroppingFileBuffer buffer;
+    std::string error;
+    if (!buffer.open(options.trace_path, error)) {
+        std::cerr << "korvan-download-cli: cannot write the trace file "
+                  << printable(options.trace_path) << ": " << error << '\n';
         return EXIT_USAGE_ERROR;
     }
-    PortTrace trace(file, port_clock());
-    set_port_trace(&trace);
-    const int exit_code = run_one(options);
-    set_port_trace(nullptr);
+    std::ostream file(&buffer);
+    int exit_code = 0;
+    {
+        PortTrace trace(file, port_clock());
+        set_port_trace(&trace);
+        exit_code = run_one(options);
+        set_port_trace(nullptr);
+    }
+    if (const std::string failure = buffer.close(); !failure.empty()) {
+        std::cerr << "korvan-download-cli: the trace file " << printable(options.trace_path)
+                  << " could not be written whole: " << failure << '\n';
+    }
     return exit_code;
 }
 
@@ -84,6 +95,9 @@ int main(int argc, char** argv) {
     }
     if (options->list_ports) {
         return list_serial_ports(std::cout, options->json);
+    }
+    if (!output_files_are_usable(*options)) {
+        return EXIT_USAGE_ERROR;
     }
     if (options->is_production_line() && !options->identify) {
         return run_production_line(*options);

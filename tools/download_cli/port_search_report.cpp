@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "tools/download_cli/console_platform.h"
+#include "tools/download_cli/printable_text.h"
 
 namespace {
 
@@ -47,11 +48,11 @@ PortFactory PortSearchReport::watch(PortFactory factory) {
 }
 
 void PortSearchReport::note_open(const PortTableEntry& entry, PortStatus status) {
-    searched_.push_back(entry.name);
+    searched_.push_back(printable(entry.name));
     if (status == PORT_OK) {
-        opened_.push_back(port_label(entry));
+        opened_.push_back(printable(port_label(entry)));
     } else if (ports_named_ || !searched_port_device(entry).empty()) {
-        report_(describe_refused_port(entry, status));
+        report_(printable(describe_refused_port(entry, status)));
     }
 }
 

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include "tools/image_tool/image_builder.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -33,10 +34,11 @@ int info_command(const std::string& path) {
         return 1;
     }
     std::size_t good = count_leading_good_records(*image);
+    const bool valid = good == IMAGE_GOOD_RECORDS;
     std::printf("bytes %zu, complete records %zu, leading good records %zu, %s\n", image->size(),
-                image->size() / IMAGE_RECORD_BYTES, good,
-                good == IMAGE_GOOD_RECORDS ? "valid" : "invalid");
-    return 0;
+                image->size() / IMAGE_RECORD_BYTES, good, valid ? "valid" : "invalid");
+    // Scripts check an image by the status alone, as the download programs would judge it.
+    return valid ? 0 : 1;
 }
 
 }  // namespace
@@ -67,7 +69,9 @@ int main(int argc, char** argv) {
     auto* info = app.add_subcommand("info", "Print the size and record counts of an image.");
     info->add_option("file", info_path, "Image file")->required();
 
-    CLI11_PARSE(app, argc, argv);
+    if (auto status = parse_tool_command_line(app, argc, argv)) {
+        return *status;
+    }
     if (*make) {
         return make_command(make_out, recipe);
     }

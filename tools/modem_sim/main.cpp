@@ -17,6 +17,7 @@
 #include "tools/modem_sim/modem_line_loop.h"
 #include "tools/modem_sim/modem_session.h"
 #include "tools/modem_sim/serial_line.h"
+#include "tools/usage_error.h"
 
 namespace {
 
@@ -148,12 +149,13 @@ int main(int argc, char** argv) {
     app.add_option("--hangup-at", faults.hangup_record,
                    "Close the line and exit when record K (1-based) arrives");
 
-    CLI11_PARSE(app, argc, argv);
+    if (auto status = parse_tool_command_line(app, argc, argv)) {
+        return *status;
+    }
 
     LineLoopOptions loop_options;
     if (!parse_bauds(bauds_text, loop_options.bauds)) {
-        std::fprintf(stderr, "modem-sim: --bauds: expected speeds like 115200,57600 or 'any'\n");
-        return 1;
+        return report_usage_error(app, "--bauds: expected speeds like 115200,57600 or 'any'");
     }
     loop_options.line_rate = line_rate;
     faults.corrupt_configure.insert(corrupt_configure.begin(), corrupt_configure.end());

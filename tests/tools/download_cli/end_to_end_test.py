@@ -8,16 +8,21 @@ The simulator runs unpaced: only the engine's own pauses cost time.
 Run one case:  KORVAN_TEST_BIN=build/bin python3 end_to_end_test.py EndToEnd.test_happy_path
 """
 
+import functools
 import os
 import select
-import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
 import tty
 import unittest
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "support"))
+from korvan_sim import SIM_MODEL, com_ports_mapped_away  # noqa: E402
+from korvan_sim import Simulator as _Simulator  # noqa: E402
 
 BIN = Path(os.environ.get("KORVAN_TEST_BIN", "build/test/bin"))
 CLI = BIN / "korvan-download-cli"
@@ -26,7 +31,6 @@ IMAGE_TOOL = BIN / "korvan-image"
 
 RECORD_SIZE = 1028
 RECORD_COUNT = 224
-SIM_MODEL = "KORVAN 56K V.90 MODEM"
 CLI_TIMEOUT_S = 90
 
 # What the host sends a port on which it looks for a modem, once per line speed: "AT" and a
@@ -97,42 +101,8 @@ def complete_run_after_validation(image):
     ])
 
 
-class Simulator:
-    """korvan-modem-sim on a fresh pty, with its event log and flash output in a folder."""
-
-    def __init__(self, folder, *options, name="sim", model=SIM_MODEL):
-        self.log_path = Path(folder) / f"{name}.log"
-        self.flash_path = Path(folder) / f"{name}-flash.bin"
-        self.summary = ""
-        self.process = subprocess.Popen(
-            [str(SIM), "--model", model, "--log", str(self.log_path), "--flash-out",
-             str(self.flash_path), *options],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        ready, _, _ = select.select([self.process.stdout], [], [], 10)
-        self.path = self.process.stdout.readline().strip() if ready else ""
-        if not self.path.startswith("/dev/"):
-            self.stop()
-            raise RuntimeError(f"simulator did not start: {self.path!r}")
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-        out, err = self.process.communicate(timeout=10)
-        self.summary = out.strip()
-        return self.summary
-
-    def log(self):
-        return self.log_path.read_text().splitlines() if self.log_path.exists() else []
-
-    def log_once_it_shows(self, line, seconds=5):
-        """The log once it holds line (the host may exit right after its last write)."""
-        deadline = time.monotonic() + seconds
-        while line not in self.log() and time.monotonic() < deadline:
-            time.sleep(0.02)
-        return self.log()
-
-    def flashed(self):
-        return self.flash_path.read_bytes() if self.flash_path.exists() else b""
+# korvan-modem-sim from the build under test: Simulator(folder, *options, name=, model=).
+Simulator = functools.partial(_Simulator, SIM)
 
 
 class SilentLine:
@@ -212,11 +182,7 @@ class EndToEnd(unittest.TestCase):
 
     def cli_environment(self):
         """Every COM port mapped: to its simulator or silent line, else to a missing path."""
-        environment = dict(os.environ)
-        for number in range(1, 10):
-            environment[f"KORVAN_COM{number}"] = self.ports.get(
-                number, str(self.folder / f"no-such-port-COM{number}"))
-        return environment
+        return com_ports_mapped_away(self.folder, self.ports)
 
     def run_cli(self, *arguments, stdin_text=""):
         """Runs the front end in the test folder."""

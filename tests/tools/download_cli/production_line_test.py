@@ -12,32 +12,15 @@ import os
 import signal
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
 from pathlib import Path
 
 from end_to_end_test import (CLI, IMAGE_TOOL, RECORD_COUNT, RECORD_SIZE, SIM, Simulator,
                              checksum_total)
+from korvan_sim import OutputLines, com_ports_mapped_away  # on the path end_to_end_test set
 
 RUN_TIMEOUT_S = 90
-
-
-class LineCollector:
-    """Keeps the lines a running program writes, as they come."""
-
-    def __init__(self, stream):
-        self.lines = []
-        self._reader = threading.Thread(target=self._read, args=(stream,), daemon=True)
-        self._reader.start()
-
-    def _read(self, stream):
-        for line in stream:
-            self.lines.append(line.rstrip("\n"))
-
-    def finish(self, timeout):
-        self._reader.join(timeout)
-        return self.lines
 
 
 class Line(unittest.TestCase):
@@ -73,10 +56,7 @@ class Line(unittest.TestCase):
 
     def environment(self):
         """No COM port may reach a real serial device: all nine lead nowhere."""
-        environment = dict(os.environ)
-        for number in range(1, 10):
-            environment[f"KORVAN_COM{number}"] = str(self.folder / f"no-such-port-COM{number}")
-        return environment
+        return com_ports_mapped_away(self.folder)
 
     def start_station(self, *arguments, environment=None):
         # A session of its own, so a signal to its group is what Ctrl-C on a terminal does.
@@ -164,9 +144,7 @@ class Line(unittest.TestCase):
     def test_all_ports_through_the_com_mapping_as_events(self):
         on_com3 = self.start_simulator("com3")
         on_com5 = self.start_simulator("com5")
-        environment = self.environment()
-        environment["KORVAN_COM3"] = on_com3.path
-        environment["KORVAN_COM5"] = on_com5.path
+        environment = com_ports_mapped_away(self.folder, {3: on_com3.path, 5: on_com5.path})
 
         self.start_station("--all-ports", "--events", "--image", "firmware.dl",
                            environment=environment)
@@ -191,7 +169,7 @@ class Line(unittest.TestCase):
         station_port.symlink_to(first.path)
         self.start_station("--watch", "--ports", str(station_port), "--report",
                            str(self.report))
-        output = LineCollector(self.station.stdout)
+        output = OutputLines(self.station.stdout)
 
         self.wait_for(lambda: len(self.report_objects()) == 1, "first report")
         # Left in place, the flashed modem is not flashed again.

@@ -221,9 +221,54 @@ TEST_F(ImageToolProcessTest, MakesTheImageTheLibraryBuildsAndSumsIt) {
 TEST_F(ImageToolProcessTest, InfoTellsAValidImageFromAnInvalidOne) {
     std::string path = (dir / "corrupt.dl").string();
     EXPECT_EQ(run({"make", path, "--records", "224", "--corrupt", "100"}).second, 0);
-    EXPECT_EQ(run({"info", path}).first,
-              "bytes 230272, complete records 224, leading good records 99, invalid");
+    EXPECT_EQ(
+        run({"info", path}),
+        std::make_pair(
+            std::string("bytes 230272, complete records 224, leading good records 99, invalid"),
+            1));
     EXPECT_NE(run({"checksum", (dir / "missing.dl").string()}).second, 0);
+
+    std::string truncated = (dir / "truncated.dl").string();
+    EXPECT_EQ(run({"make", truncated}).second, 0);
+    EXPECT_EQ(run({"info", truncated}).second, 0);
+    fs::resize_file(truncated, 224 * 1028 - 1);
+    EXPECT_EQ(
+        run({"info", truncated}),
+        std::make_pair(
+            std::string("bytes 230271, complete records 223, leading good records 223, invalid"),
+            1));
+}
+
+// A usage error ends with status 64, the error and the usage of the command it concerns on
+// standard error, never with the parser's own status.
+TEST_F(ImageToolProcessTest, ToolsExit64WithTheirUsageOnAUsageError) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string usage;
+    };
+    const std::vector<Case> cases = {
+        {{KORVAN_IMAGE_TOOL, "--bogus"}, "Usage: korvan-image [OPTIONS] SUBCOMMAND"},
+        {{KORVAN_IMAGE_TOOL}, "Usage: korvan-image [OPTIONS] SUBCOMMAND"},
+        {{KORVAN_IMAGE_TOOL, "info"}, "Usage: korvan-image info [OPTIONS] file"},
+        {{KORVAN_IMAGE_TOOL, "make", "x.dl", "--records", "many"},
+         "Usage: korvan-image make [OPTIONS] out"},
+        {{KORVAN_MODEM_SIM, "--bogus"}, "Usage: korvan-modem-sim [OPTIONS]"},
+        {{KORVAN_MODEM_SIM, "--bauds", "fast"}, "Usage: korvan-modem-sim [OPTIONS]"},
+    };
+    for (const Case& c : cases) {
+        // Standard error read through the shell, which joins it to standard output.
+        std::vector<std::string> args{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        SimProcess tool(args);
+        std::string error = tool.read_line(kPatience).value_or("");
+        std::string usage = tool.read_line(kPatience).value_or("");
+        auto status = tool.wait_exit(kPatience);
+        std::string name = fs::path(c.args[0]).filename().string();
+        EXPECT_EQ(error.rfind(name + ": ", 0), 0u) << error;
+        EXPECT_EQ(usage, c.usage) << error;
+        EXPECT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 64)
+            << name << " " << error;
+    }
 }
 
 }  // namespace
