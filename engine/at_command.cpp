@@ -52,7 +52,7 @@ int send_at_command(PortObject* port, const char* command, char* reply) {
     copy_text(expected, reply != nullptr ? reply : "OK", AT_TEXT_MAX);
 
     port->clear_tx(port);
-    port_drain_input(port);
+    port_drain_input(port, static_cast<int>(AT_REPLY_TIMEOUT_MS));
     port_write_string(port, command_line, PORT_TERM_NONE);
 
     Clock& clock = port_clock();
@@ -72,8 +72,9 @@ int send_at_command(PortObject* port, const char* command, char* reply) {
         if (elapsed_ms(start, clock.tick_ms()) >= AT_REPLY_TIMEOUT_MS) {
             return -1;
         }
-        if (received <= 0) {
-            port->wait_for_input(port, AT_POLL_INTERVAL_MS);
+        // A lost line will not answer: waiting out the time-out would only spin.
+        if (received <= 0 && port->wait_for_input(port, AT_POLL_INTERVAL_MS) < 0) {
+            return -1;
         }
     }
 }

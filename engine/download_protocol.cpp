@@ -19,7 +19,7 @@ int exchange(PortObject* port, const std::uint8_t* request, std::size_t request_
              std::uint8_t* reply, std::size_t reply_size, int timeout_ms, ReplyCheck reply_ok) {
     for (int attempt = 0; attempt < EXCHANGE_ATTEMPTS; ++attempt) {
         port->clear_tx(port);
-        port_drain_input(port);
+        port_drain_input(port, timeout_ms);
         if (port->write_block(port, request, static_cast<unsigned>(request_size)) != PORT_OK) {
             continue;
         }

@@ -107,7 +107,12 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         "else the machine's serial device numbered COMn (see --list-ports).\n"
         "With --ports or --all-ports every port gets its own download, all at once, each in "
         "a child process, and nobody is asked for an image: a port without a valid image "
-        "ends as cancelled.",
+        "ends as cancelled.\n"
+        "Ctrl-C, SIGTERM and SIGHUP end a run at once until its erase begins; from then on "
+        "the first one lets the download finish (a modem left half-written holds no working "
+        "firmware) and a second Ctrl-C aborts at once. With --ports, --all-ports or --watch "
+        "the first one lets every download in progress finish and writes its report line, "
+        "then the program exits; a second Ctrl-C stops them all at once.",
         "korvan-download-cli"};
     app.formatter(std::make_shared<HelpFormatter>());
     app.footer(
@@ -173,6 +178,8 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
                              "ports and wait for it to go away; Ctrl-C lets downloads in "
                              "progress finish, then exits"));
     identify->excludes(events)->excludes(report)->excludes(watch)->excludes(list);
+    // Internal: how the production line starts the download of one of its ports.
+    app.add_option("--station-port", options.station_port)->group("")->needs(port);
     app.set_version_flag("--version", std::string("korvan-download-cli ") + KORVAN_VERSION);
     try {
         app.parse(argc, argv);
@@ -193,7 +200,10 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         exit_code = EXIT_USAGE_ERROR;
         return std::nullopt;
     }
-    if ((options.watch || !options.report_path.empty()) && !options.is_production_line()) {
+    // A station passes --report on to the downloads it starts: each appends its own line.
+    const bool may_report = options.is_production_line() || !options.station_port.empty();
+    if ((options.watch && !options.is_production_line()) ||
+        (!options.report_path.empty() && !may_report)) {
         exit_code = usage_error("--watch and --report need --ports or --all-ports");
         return std::nullopt;
     }

@@ -36,6 +36,10 @@ int run_download(const CliOptions& options) {
     hooks.after_step = [&no_modem_answered](const DownloadSequencer& sequencer, int state_before) {
         no_modem_answered = state_before == STATE_SEARCH && sequencer.state() == 0;
     };
+    hooks.interrupted = [&host] {
+        host.break_progress_line();
+        std::cerr << RUN_GOES_ON_AFTER_INTERRUPT << '\n';
+    };
     // The reasons go to stderr: stdout carries only the run's own messages.
     PortSearchReport search_report([](const std::string& line) { std::cerr << line << '\n'; },
                                    !options.port_device.empty());
@@ -88,10 +92,14 @@ int run_traced_download(const CliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_running_when_output_closes();
     int exit_code = 0;
     const std::optional<CliOptions> options = parse_cli_options(argc, argv, exit_code);
     if (!options) {
         return exit_code;
+    }
+    if (!options->station_port.empty()) {
+        ignore_interrupts();
     }
     if (options->list_ports) {
         return list_serial_ports(std::cout, options->json);
