@@ -54,7 +54,7 @@ int send_at_command(PortObject* port, const char* command, char* reply) {
     copy_text(expected, reply != nullptr ? reply : "OK", AT_TEXT_MAX);
 
     port->clear_tx(port);
-    port_drain_input(port);
+    port_drain_input(port, static_cast<int>(AT_REPLY_TIMEOUT_MS));
     port_trace_label(port,
                      "AT line \"" + std::string(command_line, std::strlen(command_line) - 1) + "\"",
                      "AT reply");
@@ -77,8 +77,9 @@ int send_at_command(PortObject* port, const char* command, char* reply) {
         if (elapsed_ms(start, clock.tick_ms()) >= AT_REPLY_TIMEOUT_MS) {
             return -1;
         }
-        if (received <= 0) {
-            port->wait_for_input(port, AT_POLL_INTERVAL_MS);
+        // A lost line will not answer: waiting out the time-out would only spin.
+        if (received <= 0 && port->wait_for_input(port, AT_POLL_INTERVAL_MS) < 0) {
+            return -1;
         }
     }
 }

@@ -40,7 +40,7 @@ int exchange(PortObject* port, const std::uint8_t* request, std::size_t request_
              const ExchangeNames& names) {
     for (int attempt = 0; attempt < EXCHANGE_ATTEMPTS; ++attempt) {
         port->clear_tx(port);
-        port_drain_input(port);
+        port_drain_input(port, timeout_ms);
         port_trace_label(port, attempt == 0 ? names.request : names.request_again, names.reply);
         if (port->write_block(port, request, static_cast<unsigned>(request_size)) != PORT_OK) {
             continue;

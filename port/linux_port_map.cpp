@@ -82,13 +82,23 @@ bool natural_less(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
+// Calls visit for each entry of directory; an entry that vanishes while it is read (a device
+// unplugged, a link udev removes) ends the walk quietly instead of throwing.
+template <typename Visit>
+void for_each_entry(const fs::path& directory, Visit visit) {
+    std::error_code error;
+    for (fs::directory_iterator entry(directory, error);
+         !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        visit(*entry);
+    }
+}
+
 // Name of the device each link in a /dev/serial directory leads to, mapped to the link.
 std::vector<std::pair<std::string, std::string>> serial_links(const fs::path& directory) {
     std::vector<std::pair<std::string, std::string>> links;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
+    for_each_entry(directory, [&links](const fs::directory_entry& entry) {
         links.emplace_back(link_target_name(entry.path()), entry.path().string());
-    }
+    });
     return links;
 }
 
@@ -105,7 +115,7 @@ std::string link_for(const std::vector<std::pair<std::string, std::string>>& lin
 void read_usb_identity(const fs::path& device_path, SerialDeviceInfo& info) {
     fs::path candidate = device_path;
     for (int level = 0; level < USB_DEVICE_SEARCH_DEPTH && !candidate.empty(); ++level) {
-        if (fs::exists(candidate / "idVendor")) {
+        if (std::error_code error; fs::exists(candidate / "idVendor", error)) {
             info.vendor_id = first_line_of(candidate / "idVendor");
             info.product_id = first_line_of(candidate / "idProduct");
             info.manufacturer = first_line_of(candidate / "manufacturer");
@@ -125,7 +135,7 @@ bool is_console(const fs::path& tty_directory, const std::string& name,
 
 int uart_type_of(const fs::path& tty_directory) {
     const fs::path type_file = tty_directory / "type";
-    if (!fs::exists(type_file)) {
+    if (std::error_code error; !fs::exists(type_file, error)) {
         return -1;
     }
     const std::string text = first_line_of(type_file);
@@ -256,20 +266,18 @@ std::vector<SerialDeviceInfo> scan_serial_devices(const SystemRoots& roots) {
     const auto by_id = serial_links(fs::path(roots.dev) / "serial/by-id");
     const auto by_path = serial_links(fs::path(roots.dev) / "serial/by-path");
     std::vector<SerialDeviceInfo> devices;
-    std::error_code error;
-    for (const fs::directory_entry& entry :
-         fs::directory_iterator(fs::path(roots.sysfs) / "class/tty", error)) {
+    for_each_entry(fs::path(roots.sysfs) / "class/tty", [&](const fs::directory_entry& entry) {
         std::optional<SerialDeviceInfo> device =
             read_device(roots, entry.path().filename().string(), consoles);
         if (!device) {
-            continue;
+            return;
         }
         device->by_id = link_for(by_id, device->name);
         if (const std::string link = link_for(by_path, device->name); !link.empty()) {
             device->physical_order = fs::path(link).filename().string();
         }
         devices.push_back(*device);
-    }
+    });
     std::sort(devices.begin(), devices.end(), listing_order);
     number_devices(devices);
     return devices;

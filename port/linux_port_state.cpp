@@ -4,12 +4,17 @@
 #include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -34,15 +39,52 @@ std::string program_name(const fs::path& process) {
     return name.empty() ? "an unnamed program" : name;
 }
 
-bool holds(const fs::path& process, const std::string& target) {
+// Calls visit for each entry of directory. Entries of /proc and /proc/<pid>/fd come and go
+// while they are read: an entry that vanished ends the walk quietly instead of throwing.
+template <typename Visit>
+void for_each_entry(const fs::path& directory, Visit visit) {
     std::error_code error;
-    for (const fs::directory_entry& fd : fs::directory_iterator(process / "fd", error)) {
+    for (fs::directory_iterator entry(directory, error);
+         !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        visit(*entry);
+    }
+}
+
+bool holds(const fs::path& process, const std::string& target) {
+    bool found = false;
+    for_each_entry(process / "fd", [&](const fs::directory_entry& fd) {
         std::error_code link_error;
-        if (fs::read_symlink(fd.path(), link_error).string() == target) {
-            return true;
+        found = found || fs::read_symlink(fd.path(), link_error).string() == target;
+    });
+    return found;
+}
+
+// The pids holding a lock on the file (flock or POSIX, as <proc>/locks lists them by the
+// device and inode of the file): the holder of a serial port's lock is the one using it.
+std::vector<int> lock_holders(const std::string& path, const SystemRoots& roots) {
+    std::vector<int> pids;
+    struct stat node {};
+    if (stat(path.c_str(), &node) != 0) {
+        return pids;
+    }
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    std::ifstream locks(fs::path(roots.proc) / "locks");
+    for (std::string line; std::getline(locks, line);) {
+        // "1: FLOCK  ADVISORY  WRITE 812 00:19:5 0 EOF"; a waiter's line has "->" after "1:".
+        std::istringstream fields(line);
+        std::string number, type, mode, access, pid, file;
+        if (fields >> number >> type >> mode >> access >> pid >> file && type != "->" &&
+            file == wanted && all_digits(pid)) {
+            pids.push_back(std::stoi(pid));
         }
     }
-    return false;
+    return pids;
+}
+
+bool has_pid(const std::vector<int>& pids, int pid) {
+    return std::find(pids.begin(), pids.end(), pid) != pids.end();
 }
 
 std::string group_owning(const std::string& path) {
@@ -68,7 +110,7 @@ PortState no_permission(const std::string& path) {
 
 PortState in_use(const std::string& path, const SystemRoots& roots) {
     PortState state = state_of(PortUse::in_use);
-    state.holder = find_port_holder(path, roots);
+    state.holders = find_port_holders(path, roots);
     return state;
 }
 
@@ -90,22 +132,56 @@ PortState try_exclusive_open(const std::string& path, const SystemRoots& roots) 
     return locked ? state_of(PortUse::free) : in_use(path, roots);
 }
 
+// "ModemManager (pid 812)", "A (pid 1) and B (pid 2)", "A (pid 1), B (pid 2) and C (pid 3)"
+std::string holder_names(const std::vector<PortHolder>& holders) {
+    std::string names;
+    for (std::size_t index = 0; index < holders.size(); ++index) {
+        if (index > 0) {
+            names += index + 1 == holders.size() ? " and " : ", ";
+        }
+        names += holders[index].name + " (pid " + std::to_string(holders[index].pid) + ")";
+    }
+    return names;
+}
+
 }  // namespace
 
-std::optional<PortHolder> find_port_holder(const std::string& path, const SystemRoots& roots) {
+std::vector<PortHolder> find_port_holders(const std::string& path, const SystemRoots& roots) {
     std::error_code error;
     const fs::path device = fs::canonical(path, error);
     if (error) {
-        return std::nullopt;
+        return {};
     }
-    const std::string own_pid = std::to_string(getpid());
-    for (const fs::directory_entry& process : fs::directory_iterator(roots.proc, error)) {
+    const int own_pid = getpid();
+    std::vector<PortHolder> holders;
+    for_each_entry(roots.proc, [&](const fs::directory_entry& process) {
         const std::string pid = process.path().filename().string();
-        if (all_digits(pid) && pid != own_pid && holds(process.path(), device.string())) {
-            return PortHolder{program_name(process.path()), std::stoi(pid)};
+        if (all_digits(pid) && pid.size() < 10 && std::stoi(pid) != own_pid &&
+            holds(process.path(), device.string())) {
+            holders.push_back(PortHolder{program_name(process.path()), std::stoi(pid)});
+        }
+    });
+    const std::vector<int> locking = lock_holders(device.string(), roots);
+    for (const int pid : locking) {
+        // A lock holder whose descriptors the caller may not look into is still named.
+        const fs::path process = fs::path(roots.proc) / std::to_string(pid);
+        const bool listed =
+            std::any_of(holders.begin(), holders.end(),
+                        [pid](const PortHolder& holder) { return holder.pid == pid; });
+        if (!listed && pid != own_pid && fs::exists(process, error)) {
+            holders.push_back(PortHolder{program_name(process), pid});
         }
     }
-    return std::nullopt;
+    // The lock holder first, then the others by pid (a directory lists them in no order).
+    std::sort(holders.begin(), holders.end(), [&](const PortHolder& a, const PortHolder& b) {
+        const bool a_locks = has_pid(locking, a.pid);
+        const bool b_locks = has_pid(locking, b.pid);
+        return a_locks != b_locks ? a_locks : a.pid < b.pid;
+    });
+    if (holders.size() > MAX_NAMED_HOLDERS) {
+        holders.resize(MAX_NAMED_HOLDERS);
+    }
+    return holders;
 }
 
 PortState diagnose_refused_open(const std::string& path, const SystemRoots& roots) {
@@ -133,9 +209,9 @@ PortState probe_port_state(const std::string& path, const SystemRoots& roots) {
     if (access(path.c_str(), R_OK | W_OK) != 0) {
         return no_permission(path);
     }
-    if (std::optional<PortHolder> holder = find_port_holder(path, roots)) {
+    if (std::vector<PortHolder> holders = find_port_holders(path, roots); !holders.empty()) {
         PortState state = state_of(PortUse::in_use);
-        state.holder = holder;
+        state.holders = std::move(holders);
         return state;
     }
     return try_exclusive_open(path, roots);
@@ -166,9 +242,8 @@ std::string describe_port_state(const PortState& state) {
         case PortUse::free:
             return "free";
         case PortUse::in_use:
-            return state.holder ? "in use by " + state.holder->name + " (pid " +
-                                      std::to_string(state.holder->pid) + ")"
-                                : "in use by another program";
+            return state.holders.empty() ? "in use by another program"
+                                         : "in use by " + holder_names(state.holders);
         case PortUse::no_permission:
             return state.group.empty() ? "no permission to open it"
                                        : "no permission to open it (add yourself to the '" +

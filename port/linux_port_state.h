@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "port/linux_port_map.h"
 
@@ -16,13 +17,19 @@ struct PortHolder {
 
 struct PortState {
     PortUse use = PortUse::free;
-    std::optional<PortHolder> holder;  // in_use: who has it open, when that can be seen
-    std::string group;                 // no_permission: the group that owns the device
+    // in_use: who has it open, when that can be seen: the lock holder first, at most
+    // MAX_NAMED_HOLDERS.
+    std::vector<PortHolder> holders;
+    std::string group;  // no_permission: the group that owns the device
 };
 
-// The first other process with the device open, found through <proc>/<pid>/fd. Only
-// processes the caller may look into are seen (all of them as root).
-std::optional<PortHolder> find_port_holder(const std::string& path, const SystemRoots& roots);
+inline constexpr std::size_t MAX_NAMED_HOLDERS = 3;
+
+// The other processes with the device open, found through <proc>/<pid>/fd: the one holding
+// its lock (flock, as <proc>/locks shows it) first, then the rest in pid order, at most
+// MAX_NAMED_HOLDERS. Only processes the caller may look into are seen (all of them as
+// root); a process that ends during the search is passed over.
+std::vector<PortHolder> find_port_holders(const std::string& path, const SystemRoots& roots);
 
 // Why opening path was refused: the console, no permission, or in use (by whom if known).
 PortState diagnose_refused_open(const std::string& path, const SystemRoots& roots);
@@ -34,6 +41,7 @@ PortState probe_port_state(const std::string& path, const SystemRoots& roots);
 // The state's name in machine-readable output: "free", "in_use", "no_permission", ...
 std::string port_use_name(PortUse use);
 
-// "free", "in use by ModemManager (pid 812)", "no permission to open it (add yourself to
+// "free", "in use by ModemManager (pid 812)", "in use by ModemManager (pid 812) and minicom
+// (pid 900)", "no permission to open it (add yourself to
 // the 'dialout' group)", ...
 std::string describe_port_state(const PortState& state);

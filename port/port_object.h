@@ -47,8 +47,9 @@ struct PortObject {
     int (*unnamed_slot_23)(PortObject* port, int value);
     void (*clear_status)(PortObject* port);
     // Waits up to milliseconds for received bytes, so that poll loops sleep on the line
-    // instead of spinning: 1 when some are waiting, 0 otherwise. Records no status; the
-    // default waits not at all.
+    // instead of spinning: 1 when some are waiting, 0 otherwise, and when the line is lost
+    // (hung up, device gone) PORT_E_NO_PORT at once, also recorded in status. The default
+    // waits not at all.
     int (*wait_for_input)(PortObject* port, int milliseconds);
 };
 

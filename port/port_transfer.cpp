@@ -1,6 +1,7 @@
 #include "port/port_transfer.h"
 
 #include <cstring>
+#include <optional>
 
 #include "port/clock.h"
 
@@ -41,12 +42,23 @@ PortStatus port_write_string(PortObject* port, const char* text, int terminator)
     return port->status;
 }
 
-PortStatus port_drain_input(PortObject* port) {
+PortStatus port_drain_input(PortObject* port, int limit_ms) {
     unsigned char scratch[64];
+    std::optional<std::uint32_t> start;  // taken at the first byte: a quiet line costs no reading
     do {
         PortStatus result = port->read_block(port, scratch, sizeof scratch);
         if (result < 0 && result != PORT_E_TIMEOUT) {
             return result;
+        }
+        if (port->count == 0 || limit_ms == PORT_WAIT_FOREVER) {
+            continue;
+        }
+        // A line that never falls silent (a modem babbling, noise on a loose cable) must not
+        // hold the exchange that asked for the drain past its own time-out.
+        if (!start) {
+            start = port_clock().tick_ms();
+        } else if (elapsed_at_least(*start, limit_ms)) {
+            return PORT_E_TIMEOUT;
         }
     } while (port->count != 0);
     return PORT_OK;
@@ -86,7 +98,10 @@ PortStatus port_read_exact(PortObject* port, void* buffer, unsigned n, int timeo
         if (hook_result < 0) {
             return hook_result;
         }
-        port->wait_for_input(port, POLL_INTERVAL_MS);
+        const int waited = port->wait_for_input(port, POLL_INTERVAL_MS);
+        if (waited < 0) {
+            return waited;
+        }
     }
 }
 

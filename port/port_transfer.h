@@ -13,12 +13,15 @@ inline constexpr int PORT_WAIT_FOREVER = -1;
 // byte 0..255. Anything else records and returns PORT_E_BAD_ARG and sends nothing.
 PortStatus port_write_string(PortObject* port, const char* text, int terminator);
 
-// Throws away everything received so far, 64 bytes per read, without waiting.
-PortStatus port_drain_input(PortObject* port);
+// Throws away everything received so far, 64 bytes per read, without waiting. Bytes that
+// keep arriving end it with PORT_E_TIMEOUT once limit_ms have passed (status unchanged);
+// PORT_WAIT_FOREVER drains until a read finds nothing.
+PortStatus port_drain_input(PortObject* port, int limit_ms);
 
 // Reads exactly n bytes, calling the idle hook and then waiting up to 1 ms on the line while
 // nothing is waiting. timeout_ms is looked at only while no byte is waiting;
-// PORT_WAIT_FOREVER waits without limit.
+// PORT_WAIT_FOREVER waits without limit. A lost line ends the read at once with the
+// wait's error.
 PortStatus port_read_exact(PortObject* port, void* buffer, unsigned n, int timeout_ms);
 
 // Waits the given milliseconds, calling the idle hook and sleeping 1 ms through the clock

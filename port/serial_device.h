@@ -116,7 +116,8 @@ struct SerialQueueCounts {
 };
 
 // Asynchronous-I/O control block of one port, owned by the driver record and passed with
-// every read and write (an OVERLAPPED on Windows). Opaque storage for the implementation.
+// every read and write. Opaque storage for the implementation. (Windows keeps the OVERLAPPED
+// with the device instead: the system may hold on to it after the record is freed.)
 struct SerialIoBlock {
     alignas(8) unsigned char storage[64];
 };
@@ -153,10 +154,15 @@ bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::
 // is cancelled and fails with SERIAL_ERROR_OPERATION_ABORTED.
 bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred,
                       std::uint32_t limit_ms);
-// Waits up to limit_ms for received bytes to be waiting; true when some are (or the device
-// has gone, which the next read reports). Lets a poll loop sleep on the device instead of
-// spinning; it reads nothing and changes no state the driver sees.
-bool serial_wait_for_input(SerialHandle device, std::uint32_t limit_ms);
+// What a wait for input found.
+enum class SerialInput {
+    none,       // nothing received within the limit
+    waiting,    // received bytes are waiting to be read
+    line_lost,  // the line hung up or the device has gone, and nothing is left to read
+};
+// Waits up to limit_ms for received bytes to be waiting. Lets a poll loop sleep on the
+// device instead of spinning; it reads nothing and changes no state the driver sees.
+SerialInput serial_wait_for_input(SerialHandle device, std::uint32_t limit_ms);
 bool serial_purge_tx(SerialHandle device);
 bool serial_escape(SerialHandle device, int function);
 bool serial_modem_status(SerialHandle device, std::uint32_t* bits);

@@ -16,6 +16,7 @@
 #include <new>
 #include <string>
 
+#include "port/clock.h"
 #include "port/linux_port_map.h"
 #include "port/posix_custom_baud.h"
 #include "port/serial_device.h"
@@ -36,6 +37,7 @@ struct PosixSerialDevice {
     bool has_icounts;
     std::uint32_t event_mask;
     SerialTimeouts timeouts;
+    bool lowered_latency;  // this open set the driver's low-latency flag: the close clears it
 };
 
 // What a read or write left in the port's I/O block for serial_finish_io.
@@ -317,7 +319,70 @@ bool may_be_opened(const std::string& path) {
     return true;
 }
 
+// A USB serial adapter holds received bytes back for up to its latency timer (16 ms on an
+// FTDI chip) before handing them over, and every record waits for its short reply: the
+// serial core's low-latency flag makes such a driver hand them over at once (ftdi_sio sets
+// a 1 ms timer). A driver without the setting (a pseudo-terminal) refuses, which is fine.
+bool lower_receive_latency(int fd) {
+    serial_struct info{};
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) {
+        return false;
+    }
+    info.flags |= ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &info) == 0;
+}
+
+// The driver keeps the flag after the close, so the adapter is given back as it was found.
+void restore_receive_latency(const PosixSerialDevice& device) {
+    serial_struct info{};
+    if (device.lowered_latency && ioctl(device.fd, TIOCGSERIAL, &info) == 0) {
+        info.flags &= ~ASYNC_LOW_LATENCY;
+        ioctl(device.fd, TIOCSSERIAL, &info);
+    }
+}
+
+int output_queued(int fd) {
+    int queued = 0;
+    return ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
+}
+
+// Output still queued at the close is given time while the line keeps taking it. Output the
+// line stopped taking (a stalled adapter, a line held by flow control) is thrown away: the
+// kernel would otherwise hold the close for its closing wait, 30 s by default. Only root
+// may lift that wait itself; for others the flush has to do.
+void let_close_go_without_waiting(int fd) {
+    constexpr std::uint32_t STALL_MS = 100;
+    constexpr std::uint32_t LONGEST_MS = 2000;
+    Clock& clock = port_clock();
+    const std::uint32_t start = clock.tick_ms();
+    std::uint32_t last_progress = start;
+    int queued = output_queued(fd);
+    while (queued > 0) {
+        const std::uint32_t now = clock.tick_ms();
+        if (elapsed_ms(last_progress, now) >= STALL_MS || elapsed_ms(start, now) >= LONGEST_MS) {
+            break;
+        }
+        clock.sleep_ms(1);
+        const int left = output_queued(fd);
+        if (left < queued) {
+            last_progress = clock.tick_ms();
+        }
+        queued = left;
+    }
+    if (queued == 0) {
+        return;
+    }
+    tcflush(fd, TCOFLUSH);
+    serial_struct info{};
+    if (ioctl(fd, TIOCGSERIAL, &info) == 0 && info.closing_wait != ASYNC_CLOSING_WAIT_NONE) {
+        info.closing_wait = ASYNC_CLOSING_WAIT_NONE;
+        ioctl(fd, TIOCSSERIAL, &info);
+    }
+}
+
 bool release_device(PosixSerialDevice* device) {
+    restore_receive_latency(*device);
+    let_close_go_without_waiting(device->fd);
     // A pseudo-terminal keeps the exclusive flag after its last close.
     ioctl(device->fd, TIOCNXCL);
     const bool closed = close(device->fd) == 0;
@@ -402,6 +467,7 @@ SerialHandle serial_open(int index) {
         fail(error);
         return nullptr;
     }
+    device->lowered_latency = lower_receive_latency(device->fd);
     return device;
 }
 
@@ -530,9 +596,20 @@ bool serial_finish_io(SerialHandle, SerialIoBlock* io, std::uint32_t* transferre
     return true;
 }
 
-bool serial_wait_for_input(SerialHandle handle, std::uint32_t limit_ms) {
-    pollfd input{device_of(handle).fd, POLLIN, 0};
-    return poll(&input, 1, static_cast<int>(limit_ms)) > 0;
+// A hung-up line polls ready at once, forever: left to the caller's time-out it would spin
+// a core. Bytes that came before the hang-up are still handed over first.
+SerialInput serial_wait_for_input(SerialHandle handle, std::uint32_t limit_ms) {
+    const int fd = device_of(handle).fd;
+    pollfd input{fd, POLLIN, 0};
+    if (poll(&input, 1, static_cast<int>(limit_ms)) <= 0) {
+        return SerialInput::none;
+    }
+    if ((input.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0) {
+        return SerialInput::waiting;
+    }
+    int unread = 0;
+    return ioctl(fd, FIONREAD, &unread) == 0 && unread > 0 ? SerialInput::waiting
+                                                           : SerialInput::line_lost;
 }
 
 bool serial_purge_tx(SerialHandle handle) {

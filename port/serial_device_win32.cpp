@@ -11,23 +11,15 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace {
 
-static_assert(sizeof(OVERLAPPED) <= sizeof(SerialIoBlock::storage),
-              "a port's OVERLAPPED must fit its SerialIoBlock");
-static_assert(alignof(OVERLAPPED) <= alignof(SerialIoBlock),
-              "a port's OVERLAPPED must be aligned in its SerialIoBlock");
-
 HANDLE device_handle(SerialHandle device) {
     return static_cast<HANDLE>(device);
-}
-
-OVERLAPPED* overlapped_of(SerialIoBlock* io) {
-    return reinterpret_cast<OVERLAPPED*>(io->storage);
 }
 
 // A write that has not completed this long after it started is given up: a line stopped by
@@ -36,45 +28,59 @@ constexpr DWORD WRITE_COMPLETION_LIMIT_MS = 2000;
 // How long a cancelled operation may take to report its end.
 constexpr DWORD CANCELLATION_LIMIT_MS = 1000;
 
-// What each open device keeps beside the port's OVERLAPPED. The system writes into the
-// OVERLAPPED, and reads a write's bytes, until the operation completes; yet a write under
-// way counts as done and its caller's buffer may be gone by then (a single byte on the
-// stack). So every device writes from a copy of its own, kept until the write has ended,
-// and no new operation takes the OVERLAPPED over while the previous one is under way.
+// What each open device keeps for its reads and writes. The system writes into the
+// OVERLAPPED, into a read's buffer, and reads a write's bytes, until the operation has
+// really ended; yet a write under way counts as done and its caller's bytes may be gone by
+// then (a single byte on the stack), and a read its caller gave up on may still complete.
+// So every operation uses this device's own OVERLAPPED and buffers, never the caller's
+// memory, and no new operation takes them over while the previous one is under way.
 struct DeviceIo {
-    OVERLAPPED* overlapped = nullptr;  // the port's block, once an operation used it
-    HANDLE completion = nullptr;       // signalled when the operation on it ends
+    OVERLAPPED overlapped{};
+    bool under_way = false;       // an operation used the OVERLAPPED and may not have ended
+    HANDLE completion = nullptr;  // signalled when the operation on it ends
     std::vector<unsigned char> write_bytes;
+    std::vector<unsigned char> read_bytes;
+    void* read_target = nullptr;  // where a read under way hands its bytes once it ends
     DWORD write_started = 0;
     bool write_given_up = false;  // reported by the next write
-    bool stuck = false;           // even the cancellation did not end: the block stays theirs
+    bool stuck = false;           // even the cancellation did not end: the buffers stay theirs
     DWORD unreported_errors = 0;  // line errors a wait for input cleared, for the next query
 };
 
-std::map<HANDLE, DeviceIo>& device_ios() {
+// Keyed by handle while the handle is open; a closed handle's entry is always removed, as
+// Windows hands the same value to the next device opened.
+std::map<HANDLE, std::unique_ptr<DeviceIo>>& device_ios() {
     // Never destroyed: ports still open at exit are closed by an exit-time clean-up that may
     // run after static objects are gone.
-    static auto* ios = new std::map<HANDLE, DeviceIo>;
+    static auto* ios = new std::map<HANDLE, std::unique_ptr<DeviceIo>>;
     return *ios;
 }
 
-bool completes_within(OVERLAPPED* overlapped, HANDLE completion, DWORD milliseconds) {
-    if (HasOverlappedIoCompleted(overlapped)) {
-        return true;
+DeviceIo& io_of(HANDLE handle) {
+    std::unique_ptr<DeviceIo>& io = device_ios()[handle];
+    if (!io) {
+        io = std::make_unique<DeviceIo>();
     }
-    WaitForSingleObject(completion, milliseconds);
-    return HasOverlappedIoCompleted(overlapped);
+    return *io;
 }
 
-// Waits up to milliseconds for the operation under way on the device's block to end; one
-// that does not is cancelled, and the cancellation waited for. False when it was cancelled.
+bool completes_within(DeviceIo& io, DWORD milliseconds) {
+    if (HasOverlappedIoCompleted(&io.overlapped)) {
+        return true;
+    }
+    WaitForSingleObject(io.completion, milliseconds);
+    return HasOverlappedIoCompleted(&io.overlapped);
+}
+
+// Waits up to milliseconds for the operation under way to end; one that does not is
+// cancelled, and the cancellation waited for. False when it was cancelled.
 bool settle(HANDLE handle, DeviceIo& io, DWORD milliseconds) {
-    if (io.overlapped == nullptr || io.stuck ||
-        completes_within(io.overlapped, io.completion, milliseconds)) {
+    if (!io.under_way || io.stuck || completes_within(io, milliseconds)) {
         return !io.stuck;
     }
-    CancelIoEx(handle, io.overlapped);
-    io.stuck = !completes_within(io.overlapped, io.completion, CANCELLATION_LIMIT_MS);
+    CancelIoEx(handle, &io.overlapped);
+    io.stuck = !completes_within(io, CANCELLATION_LIMIT_MS);
+    io.read_target = nullptr;  // its caller has given up on it
     return false;
 }
 
@@ -88,8 +94,8 @@ DWORD write_time_left(const DeviceIo& io) {
     return elapsed < WRITE_COMPLETION_LIMIT_MS ? WRITE_COMPLETION_LIMIT_MS - elapsed : 0;
 }
 
-// The port's block, free for a new operation; nullptr while the system still holds it.
-OVERLAPPED* fresh_overlapped(HANDLE handle, DeviceIo& io, SerialIoBlock* block) {
+// The device's OVERLAPPED, free for a new operation; nullptr while the system still holds it.
+OVERLAPPED* fresh_overlapped(HANDLE handle, DeviceIo& io) {
     if (!settle(handle, io, write_time_left(io))) {
         io.write_given_up = io.write_given_up || !io.write_bytes.empty();
     }
@@ -100,10 +106,19 @@ OVERLAPPED* fresh_overlapped(HANDLE handle, DeviceIo& io, SerialIoBlock* block) 
         io.completion = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     }
     io.write_bytes.clear();
-    io.overlapped = overlapped_of(block);
-    std::memset(io.overlapped, 0, sizeof *io.overlapped);
-    io.overlapped->hEvent = io.completion;
-    return io.overlapped;
+    io.read_target = nullptr;
+    io.overlapped = OVERLAPPED{};
+    io.overlapped.hEvent = io.completion;
+    io.under_way = true;
+    return &io.overlapped;
+}
+
+// Hands a read's bytes to the caller that is still waiting for them.
+void deliver_read(DeviceIo& io, DWORD transferred) {
+    if (io.read_target != nullptr && transferred <= io.read_bytes.size()) {
+        std::memcpy(io.read_target, io.read_bytes.data(), transferred);
+    }
+    io.read_target = nullptr;
 }
 
 bool fail_with(DWORD error) {
@@ -251,33 +266,41 @@ bool serial_clear_error(SerialHandle device, std::uint32_t* errors, SerialQueueC
     if (!ClearCommError(device_handle(device), &error_word, &comstat)) {
         return false;
     }
-    *errors = error_word | std::exchange(device_ios()[device_handle(device)].unreported_errors, 0);
+    *errors = error_word | std::exchange(io_of(device_handle(device)).unreported_errors, 0);
     counts->input_count = comstat.cbInQue;
     counts->output_count = comstat.cbOutQue;
     return true;
 }
 
+// The port's SerialIoBlock is not used here: the device keeps its own OVERLAPPED (see
+// DeviceIo), which outlives the port's record when the system holds on to it.
 bool serial_read(SerialHandle device, void* buffer, std::uint32_t n, std::uint32_t* done,
-                 SerialIoBlock* io) {
+                 SerialIoBlock*) {
     HANDLE handle = device_handle(device);
+    DeviceIo& state = io_of(handle);
     *done = 0;
-    OVERLAPPED* overlapped = fresh_overlapped(handle, device_ios()[handle], io);
+    OVERLAPPED* overlapped = fresh_overlapped(handle, state);
     if (overlapped == nullptr) {
         return fail_with(ERROR_OPERATION_ABORTED);
     }
+    state.read_bytes.resize(n);
+    state.read_target = buffer;
     DWORD transferred = 0;
-    BOOL completed = ReadFile(handle, buffer, n, &transferred, overlapped);
-    *done = completed ? transferred : 0;
+    BOOL completed = ReadFile(handle, state.read_bytes.data(), n, &transferred, overlapped);
+    if (completed) {
+        deliver_read(state, transferred);
+        *done = transferred;
+    }
     return completed != FALSE;
 }
 
 // A write given up on (see settle) fails the next write, so that the port records it.
 bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::uint32_t* done,
-                  SerialIoBlock* io) {
+                  SerialIoBlock*) {
     HANDLE handle = device_handle(device);
-    DeviceIo& state = device_ios()[handle];
+    DeviceIo& state = io_of(handle);
     *done = 0;
-    OVERLAPPED* overlapped = fresh_overlapped(handle, state, io);
+    OVERLAPPED* overlapped = fresh_overlapped(handle, state);
     if (overlapped == nullptr || std::exchange(state.write_given_up, false)) {
         return fail_with(ERROR_OPERATION_ABORTED);
     }
@@ -290,41 +313,48 @@ bool serial_write(SerialHandle device, const void* bytes, std::uint32_t n, std::
     return completed != FALSE;
 }
 
-bool serial_finish_io(SerialHandle device, SerialIoBlock* io, std::uint32_t* transferred,
+bool serial_finish_io(SerialHandle device, SerialIoBlock*, std::uint32_t* transferred,
                       std::uint32_t limit_ms) {
     HANDLE handle = device_handle(device);
-    if (!settle(handle, device_ios()[handle], limit_ms)) {
+    DeviceIo& state = io_of(handle);
+    if (!settle(handle, state, limit_ms)) {
         return fail_with(ERROR_OPERATION_ABORTED);
     }
     DWORD value = 0;
-    if (!GetOverlappedResult(handle, overlapped_of(io), &value, FALSE)) {
+    if (!GetOverlappedResult(handle, &state.overlapped, &value, FALSE)) {
+        state.read_target = nullptr;
         return false;
     }
+    deliver_read(state, value);
     *transferred = value;
     return true;
 }
 
 // Looks at the input queue, and if it is empty sleeps once for limit_ms, then looks again.
 // The system timer is asked for 1 ms resolution first: at its default 15.6 ms a 1 ms sleep
-// would add that much to every wait for a reply.
-bool serial_wait_for_input(SerialHandle device, std::uint32_t limit_ms) {
+// would add that much to every wait for a reply. A device that no longer answers the query
+// (an adapter pulled out) is a lost line.
+SerialInput serial_wait_for_input(SerialHandle device, std::uint32_t limit_ms) {
     static const bool fine_timer = timeBeginPeriod(1) == TIMERR_NOERROR;
     (void)fine_timer;
     HANDLE handle = device_handle(device);
-    DWORD& unreported = device_ios()[handle].unreported_errors;
-    auto input_waiting = [handle, &unreported] {
+    DWORD& unreported = io_of(handle).unreported_errors;
+    auto look = [handle, &unreported] {
         DWORD errors = 0;
         COMSTAT comstat{};
         // Queried the only way Win32 offers, which clears the error word: kept for the driver.
-        const bool queried = ClearCommError(handle, &errors, &comstat) != FALSE;
+        if (ClearCommError(handle, &errors, &comstat) == FALSE) {
+            return SerialInput::line_lost;
+        }
         unreported |= errors;
-        return !queried || comstat.cbInQue > 0;
+        return comstat.cbInQue > 0 ? SerialInput::waiting : SerialInput::none;
     };
-    if (input_waiting()) {
-        return true;
+    const SerialInput first = look();
+    if (first != SerialInput::none) {
+        return first;
     }
     Sleep(limit_ms);
-    return input_waiting();
+    return look();
 }
 
 bool serial_purge_tx(SerialHandle device) {
@@ -353,18 +383,21 @@ bool serial_clear_break(SerialHandle device) {
 }
 
 // A write still under way gets what is left of its time, then is cancelled: closing never
-// waits on a stalled line.
+// waits on a stalled line. The handle's entry goes in every case, so the next device given
+// the same handle value starts afresh.
 bool serial_close(SerialHandle device) {
     HANDLE handle = device_handle(device);
     auto found = device_ios().find(handle);
     if (found != device_ios().end()) {
-        DeviceIo& io = found->second;
-        settle(handle, io, write_time_left(io));
-        if (!io.stuck) {
-            if (io.completion != nullptr) {
-                CloseHandle(io.completion);
-            }
-            device_ios().erase(found);
+        std::unique_ptr<DeviceIo> io = std::move(found->second);
+        device_ios().erase(found);
+        settle(handle, *io, write_time_left(*io));
+        if (io->stuck) {
+            // The system may still write into its OVERLAPPED and read buffer and signal its
+            // event: they are left allocated for good rather than freed under it.
+            static_cast<void>(io.release());
+        } else if (io->completion != nullptr) {
+            CloseHandle(io->completion);
         }
     }
     return CloseHandle(handle) != FALSE;

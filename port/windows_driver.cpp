@@ -189,9 +189,19 @@ PortStatus driver_read_block(PortObject* port, void* buffer, unsigned maximum) {
     return PORT_OK;
 }
 
+// A lost line is recorded: it stays lost, and every later wait ends at once.
 int driver_wait_for_input(PortObject* port, int milliseconds) {
     const auto limit = static_cast<std::uint32_t>(milliseconds > 0 ? milliseconds : 0);
-    return serial_wait_for_input(record_of(port).handle, limit) ? 1 : 0;
+    switch (serial_wait_for_input(record_of(port).handle, limit)) {
+        case SerialInput::waiting:
+            return 1;
+        case SerialInput::line_lost:
+            port->status = PORT_E_NO_PORT;
+            return PORT_E_NO_PORT;
+        case SerialInput::none:
+            break;
+    }
+    return 0;
 }
 
 int driver_read_char(PortObject* port) {

@@ -103,16 +103,27 @@ TEST_F(TransferTest, WriteStringStopsOnAnErrorRecordedEarlier) {
 TEST_F(TransferTest, DrainTakesEverythingReceivedButNotWhatIsStillOnItsWay) {
     line.deliver(Bytes(150, 'x'));
     line.deliver("later", 100);
-    EXPECT_EQ(port_drain_input(port), PORT_OK);
+    EXPECT_EQ(port_drain_input(port, 500), PORT_OK);
     EXPECT_EQ(line.available(), 0u);
     EXPECT_EQ(line.pending(), 5u);
-    EXPECT_EQ(port_drain_input(port), PORT_OK);
+    EXPECT_EQ(port_drain_input(port, 500), PORT_OK);
     EXPECT_EQ(hook_calls, 0);
 }
 
 TEST_F(TransferTest, DrainPassesOnReadErrorsOtherThanTimeout) {
     PortObject* bare = port_with_default_slots();
-    EXPECT_EQ(port_drain_input(bare), PORT_E_NOT_SUPPORTED);
+    EXPECT_EQ(port_drain_input(bare, 500), PORT_E_NOT_SUPPORTED);
+}
+
+TEST_F(TransferTest, DrainOfALineThatNeverFallsSilentEndsAtItsTimeout) {
+    for (std::uint32_t due = 0; due < 5000; ++due) {
+        line.deliver("x", due);
+    }
+    EXPECT_EQ(port_drain_input(port, 500), PORT_E_TIMEOUT);
+    EXPECT_GE(elapsed(), 500u);
+    EXPECT_LT(elapsed(), 600u);
+    EXPECT_GT(line.pending(), 4000u);
+    EXPECT_EQ(port->status, PORT_OK);
 }
 
 // --- port_read_exact ------------------------------------------------------------------

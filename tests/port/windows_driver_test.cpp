@@ -260,16 +260,16 @@ TEST_F(DriverOnPty, WaitForInputSleepsOnTheLineUntilBytesArriveOrTheLineIsGone) 
     EXPECT_EQ(port->wait_for_input(port, 10000), 1);
     EXPECT_EQ(port->read_char(port), 'x');
     line.hang_up();
-    EXPECT_EQ(port->wait_for_input(port, 10000), 1);
-    EXPECT_EQ(port->status, PORT_OK);
+    EXPECT_EQ(port->wait_for_input(port, 10000), PORT_E_NO_PORT);
+    EXPECT_EQ(port->status, PORT_E_NO_PORT);
 }
 
 TEST_F(DriverOnPty, DrainThrowsAwayEverythingReceived) {
     line.send(counting_bytes(200));
     wait_for_input(port, 200);
-    EXPECT_EQ(port_drain_input(port), PORT_OK);
+    EXPECT_EQ(port_drain_input(port, 500), PORT_OK);
     EXPECT_EQ(port->rx_count(port), 0);
-    EXPECT_EQ(port_drain_input(port), PORT_OK);
+    EXPECT_EQ(port_drain_input(port, 500), PORT_OK);
 }
 
 TEST_F(DriverOnPty, DumpDescribesTheFreshPortInTenLines) {
@@ -366,7 +366,7 @@ TEST_F(DriverOnPty, SendBreakHoldsTheBreakForTheGivenTime) {
     EXPECT_EQ(line.receive(1), Bytes{'x'});
 }
 
-TEST_F(DriverOnPty, HangUpOfTheOtherEndMakesTransfersFailWithoutWaiting) {
+TEST_F(DriverOnPty, HangUpOfTheOtherEndFailsTransfersAndEndsAWaitAtOnceAsALostLine) {
     line.hang_up();
     std::uint8_t buffer[16];
     EXPECT_EQ(port->read_block(port, buffer, 16), PORT_E_TIMEOUT);
@@ -374,11 +374,13 @@ TEST_F(DriverOnPty, HangUpOfTheOtherEndMakesTransfersFailWithoutWaiting) {
     EXPECT_EQ(port->rx_count(port), 0);
     EXPECT_EQ(port->write_block(port, "AT\r", 3), PORT_E_TX_FULL);
     EXPECT_EQ(port->count, 0u);
-    EXPECT_EQ(port_drain_input(port), PORT_OK);
+    EXPECT_EQ(port_drain_input(port, 500), PORT_OK);
     char reply[4];
     FakeClock clock;
     PortClockBinding use_clock(clock);
-    EXPECT_EQ(port_read_exact(port, reply, 4, 500), PORT_E_TIMEOUT);
+    EXPECT_EQ(port_read_exact(port, reply, 4, 500), PORT_E_NO_PORT);
+    EXPECT_LT(clock.now(), 10u);
+    EXPECT_EQ(port->status, PORT_E_NO_PORT);
     EXPECT_EQ(dump_lines(port).size(), 10u);
 
     PortObject* closed = port;

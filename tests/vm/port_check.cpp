@@ -1,6 +1,7 @@
 // vm-port-check: the serial port layer on a real UART, run inside the test guest by
 // scripts/test-vm. COM2 is the kernel's 8250 driver on an emulated 16550A with the modem
-// simulator on the far end; COM3 is a UART the kernel registered without finding a chip.
+// simulator on the far end; COM3 is a UART the kernel registered without finding a chip;
+// COM4, when it is mapped, is the ftdi_sio adapter.
 // What the port layer reports is compared with what a second descriptor of the same
 // device reads from the kernel directly. Prints one line per failed check and a last line
 // with the phantom port's open status; exits non-zero if any check failed.
@@ -12,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,7 @@ namespace {
 
 constexpr int UART_INDEX = 1;     // COM2
 constexpr int PHANTOM_INDEX = 2;  // COM3
+constexpr int ADAPTER_INDEX = 3;  // COM4
 
 int failures = 0;
 
@@ -164,10 +167,54 @@ void check_uart() {
     }
 }
 
+// The adapter's latency timer as its driver reports it; -1 when it cannot be read.
+int latency_timer(const std::string& attribute) {
+    std::ifstream file(attribute);
+    int value = -1;
+    file >> value;
+    return file ? value : -1;
+}
+
+// Writing the attribute makes ftdi_sio send the adapter its latency request; the write
+// fails when the adapter does not acknowledge it.
+bool adapter_takes_latency(const std::string& attribute, int value) {
+    std::ofstream file(attribute);
+    file << value << '\n';
+    file.flush();
+    return static_cast<bool>(file);
+}
+
+// The open lowers the adapter's latency to the driver's least; the exit-time clean-up, which
+// closes whatever a failed or interrupted run left open, gives the adapter its value back.
+void check_adapter_latency() {
+    const char* path = std::getenv("KORVAN_COM4");
+    if (path == nullptr || *path == '\0') {
+        return;
+    }
+    const std::string name = std::string(path).substr(std::string(path).rfind('/') + 1);
+    const std::string attribute = "/sys/bus/usb-serial/devices/" + name + "/latency_timer";
+    const int before = latency_timer(attribute);
+    check(before >= 0 && before != 1,
+          got("the adapter's latency timer before the open is readable and not 1 ms", before));
+    PortObject* port = open_windows_port(ADAPTER_INDEX, 9600, 'N', 8, 1);
+    check(port->status == PORT_OK, got("COM4 opens", port->status));
+    const int during = latency_timer(attribute);
+    check(during == 1, got("latency timer while COM4 is open, in ms", during));
+    close_all_ports();
+    const int after = latency_timer(attribute);
+    check(after == before, got("the exit-time clean-up restores the latency timer", after));
+    const bool answered = adapter_takes_latency(attribute, before);
+    std::printf(
+        "adapter latency timer %d ms before, %d ms open, %d ms after; "
+        "the adapter %s the latency request\n",
+        before, during, after, answered ? "acknowledges" : "does not acknowledge");
+}
+
 }  // namespace
 
 int main() {
     check_uart();
+    check_adapter_latency();
     PortObject* phantom = open_windows_port(PHANTOM_INDEX, 9600, 'N', 8, 1);
     const PortStatus phantom_status = phantom->status;
     phantom->close(phantom);

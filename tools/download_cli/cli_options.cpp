@@ -3,6 +3,31 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
+namespace {
+
+bool has_empty_element(const std::string& list) {
+    return list.empty() || list.front() == ',' || list.back() == ',' ||
+           list.find(",,") != std::string::npos;
+}
+
+// Whether a --ports list holds an empty name ("", "COM3,,COM4"): the parser drops empty
+// elements of a list, so the words are looked at as given.
+bool has_empty_port_name(int argc, char** argv) {
+    const std::string option = "--ports";
+    for (int index = 1; index < argc; ++index) {
+        const std::string word = argv[index];
+        if (word == option && index + 1 < argc && has_empty_element(argv[index + 1])) {
+            return true;
+        }
+        if (word.rfind(option + "=", 0) == 0 && has_empty_element(word.substr(option.size() + 1))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 // KORVAN_VERSION comes from the build (the project's version).
 std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code) {
     CliOptions options;
@@ -28,8 +53,9 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         ->type_name("FILE");
     app.add_option("--trace", options.trace_path,
                    "Write every byte to and from the serial port, with times and packet "
-                   "names, to this file")
-        ->type_name("FILE");
+                   "names, to this file; with --ports, --all-ports or --watch, one file per run "
+                   "into this directory, named by port and start time in the report")
+        ->type_name("FILE|DIR");
     CLI::Option* list =
         app.add_flag("--list-ports", options.list_ports,
                      "List the serial devices, their COM numbers and whether they are free, "
@@ -62,6 +88,12 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
     } catch (const CLI::ParseError& error) {
         // Help and version exit with 0; a usage error must not look like a download outcome.
         exit_code = app.exit(error) == 0 ? 0 : EXIT_USAGE_ERROR;
+        return std::nullopt;
+    }
+    if (ports->count() > 0 && has_empty_port_name(argc, argv)) {
+        // An empty name would reach the child as no port at all, which searches every port.
+        std::cerr << app.get_name() << ": --ports holds an empty name\n";
+        exit_code = EXIT_USAGE_ERROR;
         return std::nullopt;
     }
     if ((options.watch || !options.report_path.empty()) && !options.is_production_line()) {

@@ -7,6 +7,7 @@
 #include "engine/download_path.h"
 #include "engine/download_sequencer.h"
 #include "port/clock.h"
+#include "tools/download_cli/printable_text.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ void ConsoleHost::beep() {
 
 void ConsoleHost::write_line(const std::string& text) {
     close_bar_line();
-    out_ << text << '\n' << std::flush;
+    out_ << printable(text) << '\n' << std::flush;
 }
 
 void ConsoleHost::close_bar_line() {

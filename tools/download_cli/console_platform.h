@@ -64,10 +64,18 @@ struct SerialPortName {
     std::string name;
     std::string device;
 };
-// The ports COM1..COM9 that exist on this machine now, in COM order.
-std::vector<SerialPortName> find_serial_ports();
-// The device a port argument stands for: a COM name as the serial layer maps it, any other
-// text as it is.
+// Every serial port that exists on this machine now, in COM order: COM1..COM9 as the
+// search maps them, then the devices the machine numbers beyond COM9. Each device that
+// exists but is not among them is named in left_out with the reason.
+std::vector<SerialPortName> find_serial_ports(std::vector<std::string>& left_out);
+// The device a port argument stands for: a COM name as the serial layer maps it (empty
+// when no device has that number), any other text as it is.
 std::string device_for_port(const std::string& port);
+// A text equal for two names of one device (a link and its target), different otherwise.
+std::string device_identity(const std::string& device);
+
+// Why path must not be opened for writing a trace or report ("is a FIFO, not a regular
+// file", ...); empty when it may be. A missing file may be created.
+std::string unsafe_output_file(const std::string& path);
 // Whether the device is there now (plugged in, mapped path existing).
 bool device_is_present(const std::string& device);

@@ -4,14 +4,17 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
 
+#include "port/linux_port_map.h"
 #include "port/linux_port_state.h"
 #include "port/serial_device_posix.h"
 #include "tools/download_cli/console_platform.h"
@@ -80,12 +83,54 @@ class PosixChild final : public ChildProcess {
     int exit_status_ = -1;
 };
 
-// A COM name COM1..COM9 as its 0-based index; -1 for anything else.
+constexpr int HIGHEST_SEARCHED_COM = 9;
+constexpr int HIGHEST_COM_NUMBER = 256;
+
+// A COM name COM1..COM256 as its 0-based index; -1 for anything else.
 int com_index(const std::string& port) {
-    if (port.size() == 4 && port.compare(0, 3, "COM") == 0 && port[3] >= '1' && port[3] <= '9') {
-        return port[3] - '1';
+    if (port.size() < 4 || port.size() > 6 || port.compare(0, 3, "COM") != 0 || port[3] == '0') {
+        return -1;
     }
-    return -1;
+    int number = 0;
+    for (std::size_t at = 3; at < port.size(); ++at) {
+        if (port[at] < '0' || port[at] > '9') {
+            return -1;
+        }
+        number = number * 10 + (port[at] - '0');
+    }
+    return number <= HIGHEST_COM_NUMBER ? number - 1 : -1;
+}
+
+// What the serial layer opens for COM<number>, from one scan of the machine's devices.
+std::string mapped_device(const std::vector<SerialDeviceInfo>& devices, int number) {
+    if (const char* mapped = std::getenv(("KORVAN_COM" + std::to_string(number)).c_str())) {
+        return mapped;
+    }
+    const std::optional<SerialDeviceInfo> device = com_port_device(devices, number);
+    return device ? device->path : std::string();
+}
+
+// The null, zero and full devices: writing them harms nothing (and /dev/full is how a
+// full disk is tried).
+bool is_harmless_device(const struct stat& node) {
+    return S_ISCHR(node.st_mode) && major(node.st_rdev) == 1 &&
+           (minor(node.st_rdev) == 3 || minor(node.st_rdev) == 5 || minor(node.st_rdev) == 7);
+}
+
+std::string file_kind_refusal(const struct stat& node) {
+    if (S_ISREG(node.st_mode) || is_harmless_device(node)) {
+        return {};
+    }
+    if (S_ISFIFO(node.st_mode)) {
+        return "is a FIFO, not a regular file";
+    }
+    if (S_ISDIR(node.st_mode)) {
+        return "is a directory, not a regular file";
+    }
+    if (S_ISSOCK(node.st_mode)) {
+        return "is a socket, not a regular file";
+    }
+    return "is a device, not a regular file";
 }
 
 }  // namespace
@@ -199,12 +244,30 @@ bool interrupt_requested() {
 
 void enable_terminal_sequences() {}
 
-std::vector<SerialPortName> find_serial_ports() {
+std::vector<SerialPortName> find_serial_ports(std::vector<std::string>& left_out) {
     std::vector<SerialPortName> found;
-    for (int index = 0; index < 9; ++index) {
-        const std::string device = serial_device_path(index);
+    const std::vector<SerialDeviceInfo> devices = scan_serial_devices(system_roots());
+    int highest = HIGHEST_SEARCHED_COM;
+    for (const SerialDeviceInfo& device : devices) {
+        highest = std::max(highest, device.com_number);
+    }
+    for (int number = 1; number <= highest; ++number) {
+        const std::string device = mapped_device(devices, number);
         if (device_is_present(device)) {
-            found.push_back({"COM" + std::to_string(index + 1), device});
+            found.push_back({"COM" + std::to_string(number), device});
+        }
+    }
+    // A device whose number the environment gave to another path is not reached by any
+    // COM name.
+    for (const SerialDeviceInfo& device : devices) {
+        const bool reached =
+            std::any_of(found.begin(), found.end(), [&](const SerialPortName& port) {
+                return device_identity(port.device) == device_identity(device.path);
+            });
+        if (device.com_number > 0 && !reached && device_is_present(device.path)) {
+            left_out.push_back(device.path + ": its number COM" +
+                               std::to_string(device.com_number) + " is set by KORVAN_COM" +
+                               std::to_string(device.com_number));
         }
     }
     return found;
@@ -213,6 +276,36 @@ std::vector<SerialPortName> find_serial_ports() {
 std::string device_for_port(const std::string& port) {
     const int index = com_index(port);
     return index < 0 ? port : serial_device_path(index);
+}
+
+std::string device_identity(const std::string& device) {
+    struct stat node {};
+    if (device.empty() || stat(device.c_str(), &node) != 0) {
+        return "name:" + device;
+    }
+    if (S_ISCHR(node.st_mode)) {
+        return "char:" + std::to_string(major(node.st_rdev)) + ":" +
+               std::to_string(minor(node.st_rdev));
+    }
+    return "file:" + std::to_string(node.st_dev) + ":" + std::to_string(node.st_ino);
+}
+
+// As root, a link is followed only into a file its own owner owns (or when root made the
+// link): otherwise any user who may write the directory could point it at /etc/shadow and
+// have the run overwrite it. The link's owner stands for the user, as with the kernel's
+// protected_symlinks.
+std::string unsafe_output_file(const std::string& path) {
+    struct stat link {};
+    if (lstat(path.c_str(), &link) != 0) {
+        return {};
+    }
+    struct stat target {};
+    const bool exists = stat(path.c_str(), &target) == 0;
+    if (S_ISLNK(link.st_mode) && geteuid() == 0 && link.st_uid != 0 &&
+        (!exists || target.st_uid != link.st_uid)) {
+        return "is a symbolic link into a file its owner does not own: not followed as root";
+    }
+    return exists ? file_kind_refusal(target) : std::string();
 }
 
 bool device_is_present(const std::string& device) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <ostream>
 #include <string>
 
@@ -237,7 +238,7 @@ void enable_terminal_sequences() {
     }
 }
 
-std::vector<SerialPortName> find_serial_ports() {
+std::vector<SerialPortName> find_serial_ports(std::vector<std::string>&) {
     std::vector<SerialPortName> found;
     for (int number = 1; number <= 9; ++number) {
         const std::string name = "COM" + std::to_string(number);
@@ -250,6 +251,24 @@ std::vector<SerialPortName> find_serial_ports() {
 
 std::string device_for_port(const std::string& port) {
     return upper_case(port);
+}
+
+std::string device_identity(const std::string& device) {
+    std::string name = upper_case(device);
+    if (name.rfind("\\\\.\\", 0) == 0) {
+        name.erase(0, 4);
+    }
+    return name;
+}
+
+std::string unsafe_output_file(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
+        return {};
+    }
+    return std::filesystem::is_directory(status) ? "is a directory, not a regular file"
+                                                 : "is a device, not a regular file";
 }
 
 bool device_is_present(const std::string& device) {

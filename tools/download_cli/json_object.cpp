@@ -3,9 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-void append_quoted(std::string& out, std::string_view text) {
+void append_json_string(std::string& out, std::string_view text) {
     out += '"';
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
@@ -22,6 +20,14 @@ void append_quoted(std::string& out, std::string_view text) {
     }
     out += '"';
 }
+
+std::string json_string(std::string_view text) {
+    std::string quoted;
+    append_json_string(quoted, text);
+    return quoted;
+}
+
+namespace {
 
 // A cursor over one line of JSON.
 class Reader {
@@ -159,10 +165,10 @@ std::string JsonObject::text() const {
         if (out.size() > 1) {
             out += ',';
         }
-        append_quoted(out, member.key);
+        append_json_string(out, member.key);
         out += ':';
         if (member.is_string) {
-            append_quoted(out, member.value);
+            append_json_string(out, member.value);
         } else {
             out += member.value;
         }

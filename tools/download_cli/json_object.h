@@ -6,6 +6,11 @@
 #include <utility>
 #include <vector>
 
+// text as a JSON string: quotes and backslashes escaped, every control byte and every byte
+// that is not plain ASCII as \u00XX, so the result is valid UTF-8 JSON whatever text holds.
+void append_json_string(std::string& out, std::string_view text);
+std::string json_string(std::string_view text);
+
 // A flat JSON object of string and number members, the one shape the event stream and the
 // report use. Strings hold the engine's 8-bit text: bytes that are not plain ASCII are
 // written as \u00XX escapes, so every line is valid UTF-8 whatever a modem answered.

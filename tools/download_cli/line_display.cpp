@@ -6,6 +6,7 @@
 
 #include "engine/download_image.h"
 #include "tools/download_cli/event_host.h"
+#include "tools/download_cli/printable_text.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ template <typename Runs, typename Get>
 std::size_t port_width(const Runs& runs, Get get) {
     std::size_t width = 4;
     for (const auto& run : runs) {
-        width = std::max(width, get(run).port.size());
+        width = std::max(width, printable(get(run).port).size());
     }
     return width;
 }
@@ -66,7 +67,7 @@ void LineDisplay::show_note(const std::string& port, const std::string& text) {
         return;
     }
     erase_port_lines();
-    out_ << port << ": " << text << '\n' << std::flush;
+    out_ << printable(port) << ": " << printable(text) << '\n' << std::flush;
 }
 
 void LineDisplay::show_modem_gone(const std::string& port) {
@@ -104,18 +105,21 @@ void LineDisplay::show_summary(const std::vector<PortRun>& runs) {
          << column("Port", width + 1) << column("Result", 11) << column("Records", 9)
          << column("Time", 7) << "Message\n";
     for (const PortRun& run : runs) {
-        out_ << column(run.port, width) << ' ' << column(run.result, 10) << ' '
+        out_ << column(printable(run.port), width) << ' ' << column(run.result, 10) << ' '
              << column(records_of(run.records), 8) << ' '
-             << column(minutes_and_seconds(run.seconds), 6) << ' ' << run.message << '\n';
+             << column(minutes_and_seconds(run.seconds), 6) << ' ' << printable(run.message)
+             << '\n';
     }
     out_ << std::flush;
 }
 
 void LineDisplay::show_plain_event(const PortRun& run, const JsonObject& event) {
     const std::string kind = event.string_of("event");
-    const std::string prefix = run.port + ": ";
+    const std::string prefix = printable(run.port) + ": ";
+    // What the child reports may hold the modem's answer and file names: shown escaped.
+    const auto text_of = [&event](std::string_view key) { return printable(event.string_of(key)); };
     if (kind == "status") {
-        out_ << prefix << event.string_of("text") << '\n';
+        out_ << prefix << text_of("text") << '\n';
     } else if (kind == "progress") {
         // Like the single-port console off a terminal: a line for every new ten percent.
         const int records = static_cast<int>(event.number_of("records", 0));
@@ -124,18 +128,18 @@ void LineDisplay::show_plain_event(const PortRun& run, const JsonObject& event) 
                  << records_of(records) << ")\n";
         }
     } else if (kind == "identification") {
-        out_ << prefix << "Identification: " << event.string_of("text") << '\n';
+        out_ << prefix << "Identification: " << text_of("text") << '\n';
     } else if (kind == "image") {
-        out_ << prefix << "Image: " << event.string_of("path") << " (checksum total "
-             << event.string_of("checksum") << ")\n";
+        out_ << prefix << "Image: " << text_of("path") << " (checksum total " << text_of("checksum")
+             << ")\n";
     } else if (kind == "skipped") {
-        out_ << prefix << "Skipped " << event.string_of("device")
-             << ": the device did not open (status " << event.number_of("status", 0) << ")\n";
+        out_ << prefix << "Skipped " << text_of("device") << ": the device did not open (status "
+             << event.number_of("status", 0) << ")\n";
     } else if (kind == "outcome") {
         if (event.string_of("result") == RESULT_CANCELLED) {
-            out_ << prefix << "Cancelled: no valid image (" << event.string_of("text") << ")\n";
+            out_ << prefix << "Cancelled: no valid image (" << text_of("text") << ")\n";
         } else {
-            out_ << prefix << event.string_of("text") << '\n';
+            out_ << prefix << text_of("text") << '\n';
         }
     }
     out_ << std::flush;
@@ -156,7 +160,7 @@ std::string port_line(const PortRun& run, std::chrono::steady_clock::time_point 
     const double seconds =
         ended ? run.seconds : std::chrono::duration<double>(now - run.started_steady).count();
     const std::string step = run.finished() ? run.result + ": " + run.message : run.step;
-    return column(run.port, port_width) + ' ' + column(run.identification, 22) + ' ' +
-           column(step, 40) + ' ' + column(records_of(run.records), 7) + ' ' +
-           minutes_and_seconds(seconds);
+    return column(printable(run.port), port_width) + ' ' +
+           column(printable(run.identification), 22) + ' ' + column(printable(step), 40) + ' ' +
+           column(records_of(run.records), 7) + ' ' + minutes_and_seconds(seconds);
 }

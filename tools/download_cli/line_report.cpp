@@ -22,6 +22,9 @@ JsonObject report_object(const PortRun& run, const std::string& version) {
         .add("end", iso8601_utc(run.ended))
         .add_number_text("duration", duration)
         .add("version", version);
+    if (!run.trace_path.empty()) {
+        object.add("trace", run.trace_path);
+    }
     return object;
 }
 

@@ -6,7 +6,8 @@
 #include "tools/download_cli/port_run.h"
 
 // The report object of one finished run: port, device, identification, image, checksum,
-// result, message, records, start, end (ISO 8601), duration (seconds) and version.
+// result, message, records, start, end (ISO 8601), duration (seconds), version and, when
+// the run was traced, its trace file.
 JsonObject report_object(const PortRun& run, const std::string& version);
 
 // Appends one object as a line to the report file, never rewriting what is there, so a

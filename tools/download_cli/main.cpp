@@ -1,7 +1,6 @@
 // korvan-download-cli: the download engine hosted in a terminal. Runs one download and exits
 // with 0 (complete), 1 (failed) or 2 (download file prompt cancelled); with several ports,
 // one download per port in child processes (exit 0 only when every port completed).
-#include <fstream>
 #include <iostream>
 
 #include "port/clock.h"
@@ -11,6 +10,8 @@
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/console_timer.h"
 #include "tools/download_cli/event_download.h"
+#include "tools/download_cli/output_files.h"
+#include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/production_line.h"
 #include "tools/download_cli/single_download.h"
 #include "tools/download_cli/skipped_port_report.h"
@@ -38,18 +39,28 @@ int run_download(const CliOptions& options) {
     return host.exit_code();
 }
 
-// Runs the download with every byte on the line written to the trace file.
+// Runs the download with every byte on the line written to the trace file. A trace that
+// cannot be written whole is said at the end; the download and its exit status stand.
 int run_traced_download(const CliOptions& options) {
-    std::ofstream file(options.trace_path, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        std::cerr << "korvan-download-cli: cannot write the trace file " << options.trace_path
-                  << '\n';
+    DroppingFileBuffer buffer;
+    std::string error;
+    if (!buffer.open(options.trace_path, error)) {
+        std::cerr << "korvan-download-cli: cannot write the trace file "
+                  << printable(options.trace_path) << ": " << error << '\n';
         return EXIT_USAGE_ERROR;
     }
-    PortTrace trace(file, port_clock());
-    set_port_trace(&trace);
-    const int exit_code = options.events ? run_event_download(options) : run_download(options);
-    set_port_trace(nullptr);
+    std::ostream file(&buffer);
+    int exit_code = 0;
+    {
+        PortTrace trace(file, port_clock());
+        set_port_trace(&trace);
+        exit_code = options.events ? run_event_download(options) : run_download(options);
+        set_port_trace(nullptr);
+    }
+    if (const std::string failure = buffer.close(); !failure.empty()) {
+        std::cerr << "korvan-download-cli: the trace file " << printable(options.trace_path)
+                  << " could not be written whole: " << failure << '\n';
+    }
     return exit_code;
 }
 
@@ -63,6 +74,9 @@ int main(int argc, char** argv) {
     }
     if (options->list_ports) {
         return list_serial_ports(std::cout, options->json);
+    }
+    if (!output_files_are_usable(*options)) {
+        return EXIT_USAGE_ERROR;
     }
     if (options->is_production_line()) {
         return run_production_line(*options);

@@ -2,14 +2,20 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
 
+#include "tools/download_cli/json_object.h"
+#include "tools/download_cli/printable_text.h"
+
 namespace {
 
 constexpr int HIGHEST_SEARCHED_COM = 9;
+constexpr const char* MODEM_MANAGER = "ModemManager";
+// Before ModemManager's own rules (77-mm-*, 80-mm-candidate), which read the variable.
+constexpr const char* MODEM_MANAGER_RULES = "/etc/udev/rules.d/70-korvan-modem-manager.rules";
 
 std::optional<std::string> environment_mapping(int number) {
     const char* mapped = std::getenv(("KORVAN_COM" + std::to_string(number)).c_str());
@@ -111,11 +117,52 @@ std::string state_column(const PortListingRow& row) {
     return text;
 }
 
+bool is_hex_id(const std::string& text) {
+    return text.size() == 4 && std::all_of(text.begin(), text.end(), [](char c) {
+               return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+           });
+}
+
+bool held_by_modem_manager(const PortListingRow& row) {
+    return row.state &&
+           std::any_of(row.state->holders.begin(), row.state->holders.end(),
+                       [](const PortHolder& holder) { return holder.name == MODEM_MANAGER; });
+}
+
+// The udev rule that keeps ModemManager from probing the row's adapter; empty when
+// ModemManager does not hold it or it is no USB device.
+std::string modem_manager_rule(const PortListingRow& row) {
+    if (!held_by_modem_manager(row) || !row.info || !is_hex_id(row.info->vendor_id) ||
+        !is_hex_id(row.info->product_id)) {
+        return {};
+    }
+    return "ATTRS{idVendor}==\"" + row.info->vendor_id + "\", ATTRS{idProduct}==\"" +
+           row.info->product_id + "\", ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+}
+
+// ModemManager probes every new modem and holds its port while it does: say how to keep it
+// away for good, once per kind of adapter.
+void write_modem_manager_advice(std::ostream& out, const std::vector<PortListingRow>& rows) {
+    std::vector<std::string> given;
+    for (const PortListingRow& row : rows) {
+        const std::string rule = modem_manager_rule(row);
+        if (rule.empty() || std::find(given.begin(), given.end(), rule) != given.end()) {
+            continue;
+        }
+        given.push_back(rule);
+        out << "\nModemManager holds " << printable(row.device)
+            << ". To keep it away from this adapter, put this line in " << MODEM_MANAGER_RULES
+            << ":\n  " << rule << "\nthen run 'udevadm control --reload' as root and plug the "
+            << "adapter in again.\n";
+    }
+}
+
 void write_text(std::ostream& out, const std::vector<PortListingRow>& rows) {
     std::vector<std::array<std::string, 5>> table{{"PORT", "DEVICE", "KIND", "BY-ID", "STATE"}};
     for (const PortListingRow& row : rows) {
-        table.push_back({port_column(row), row.device.empty() ? "-" : row.device, kind_column(row),
-                         by_id_column(row), state_column(row)});
+        table.push_back({port_column(row), printable(row.device.empty() ? "-" : row.device),
+                         printable(kind_column(row)), printable(by_id_column(row)),
+                         printable(state_column(row))});
     }
     std::array<std::size_t, 5> widths{};
     for (const auto& cells : table) {
@@ -133,24 +180,7 @@ void write_text(std::ostream& out, const std::vector<PortListingRow>& rows) {
         }
         out << line << '\n';
     }
-}
-
-std::string json_string(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
+    write_modem_manager_advice(out, rows);
 }
 
 std::string json_or_null(const std::string& text) {
@@ -177,6 +207,11 @@ std::string state_name(const PortListingRow& row) {
     return row.state ? port_use_name(row.state->use) : "no_device";
 }
 
+std::string json_holder(const PortHolder& holder) {
+    return "{\"name\": " + json_string(holder.name) + ", \"pid\": " + std::to_string(holder.pid) +
+           "}";
+}
+
 std::string json_row(const PortListingRow& row) {
     const SerialDeviceInfo info = row.info.value_or(SerialDeviceInfo{});
     std::string text =
@@ -197,11 +232,15 @@ std::string json_row(const PortListingRow& row) {
     text += ", \"by_id\": " + json_or_null(info.by_id);
     text += ", \"state\": " + json_string(state_name(row));
     text += ", \"state_text\": " + json_string(state_column(row));
-    const bool held = row.state && row.state->holder;
-    text +=
-        ", \"holder\": " + (held ? "{\"name\": " + json_string(row.state->holder->name) +
-                                       ", \"pid\": " + std::to_string(row.state->holder->pid) + "}"
-                                 : std::string("null"));
+    const std::vector<PortHolder> holders =
+        row.state ? row.state->holders : std::vector<PortHolder>{};
+    text += ", \"holder\": " + (holders.empty() ? std::string("null") : json_holder(holders[0]));
+    text += ", \"holders\": [";
+    for (std::size_t index = 0; index < holders.size(); ++index) {
+        text += (index == 0 ? "" : ", ") + json_holder(holders[index]);
+    }
+    text += "]";
+    text += ", \"udev_rule\": " + json_or_null(modem_manager_rule(row));
     text += ", \"group\": " + json_or_null(row.state ? row.state->group : std::string());
     return text + "}";
 }

@@ -20,7 +20,8 @@ struct PortRun {
     std::chrono::system_clock::time_point started{};
     std::chrono::system_clock::time_point ended{};
     std::chrono::steady_clock::time_point started_steady{};
-    double seconds = 0;  // from start to end, once ended
+    double seconds = 0;      // from start to end, once ended
+    std::string trace_path;  // the run's trace file in a station with --trace, else empty
 
     bool finished() const { return !result.empty(); }
 };

@@ -1,6 +1,8 @@
 #include "tools/download_cli/production_line.h"
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -12,12 +14,18 @@
 #include "tools/download_cli/event_host.h"
 #include "tools/download_cli/line_display.h"
 #include "tools/download_cli/line_report.h"
+#include "tools/download_cli/output_files.h"
 #include "tools/download_cli/port_run.h"
+#include "tools/download_cli/printable_text.h"
+#include "tools/download_cli/wall_time.h"
 
 namespace {
 
 using std::chrono::steady_clock;
 using std::chrono::system_clock;
+
+// What a port's line and report say when its name leads to no device.
+constexpr const char* NO_DEVICE = "no device";
 
 // How long the station waits for output before it looks at the ports and the terminal again.
 constexpr int LOOK_AGAIN_MS = 200;
@@ -30,6 +38,9 @@ struct Slot {
     std::unique_ptr<ChildProcess> child;
     std::string pending_output;  // a line the child has not finished yet
     bool waiting_for_removal = false;
+    // Named on the command line: a COM name there is looked up again at every look, so an
+    // adapter plugged in after the start is found.
+    bool named = false;
     // Only the last run is kept: a station that runs all day must not grow with every flash
     // (the report file is the record of each one).
     std::optional<PortRun> last_finished;
@@ -60,6 +71,7 @@ class Station {
     const CliOptions& options_;
     LineDisplay& display_;
     std::vector<std::unique_ptr<Slot>> slots_;
+    std::vector<std::string> left_out_;  // devices --all-ports does not take, said once each
     int flashed_ = 0;
     int completed_ = 0;
     bool report_failed_ = false;
@@ -87,18 +99,27 @@ std::unique_ptr<Slot> slot_for(const std::string& port, const std::string& devic
 void Station::add_configured_ports() {
     for (const std::string& port : options_.ports) {
         slots_.push_back(slot_for(port, device_for_port(port)));
+        slots_.back()->named = true;
     }
 }
 
 // Ports the mapping finds now that the station does not have yet, in the mapping's order.
 void Station::add_found_ports() {
-    for (const SerialPortName& found : find_serial_ports()) {
+    std::vector<std::string> left_out;
+    for (const SerialPortName& found : find_serial_ports(left_out)) {
         bool known = false;
         for (const auto& slot : slots_) {
-            known = known || slot->device == found.device;
+            known = known || device_identity(slot->device) == device_identity(found.device);
         }
         if (!known) {
             slots_.push_back(slot_for(found.name, found.device));
+        }
+    }
+    for (const std::string& device : left_out) {
+        if (std::find(left_out_.begin(), left_out_.end(), device) == left_out_.end()) {
+            left_out_.push_back(device);
+            std::cerr << "korvan-download-cli: --all-ports leaves out " << printable(device)
+                      << '\n';
         }
     }
 }
@@ -110,10 +131,25 @@ void Station::start_download(Slot& slot) {
     slot.run.started = system_clock::now();
     slot.run.started_steady = steady_clock::now();
     slot.pending_output.clear();
+    if (!device_is_present(slot.device)) {
+        // Nothing to open: a child given no device would search every port instead.
+        slot.run.result = RESULT_FAILED;
+        slot.run.message = NO_DEVICE;
+        finish_run(slot.run, EXIT_DOWNLOAD_FAILED, system_clock::now(), steady_clock::now());
+        display_.show_note(slot.port, slot.run.message);
+        end_download(slot);
+        return;
+    }
 
     std::vector<std::string> arguments = {own_program_path(), "--port", slot.device, "--events"};
     if (!options_.image_path.empty()) {
         arguments.insert(arguments.end(), {"--image", options_.image_path});
+    }
+    if (!options_.trace_path.empty()) {
+        slot.run.trace_path = (std::filesystem::path(options_.trace_path) /
+                               station_trace_name(slot.port, compact_utc_time(slot.run.started)))
+                                  .string();
+        arguments.insert(arguments.end(), {"--trace", slot.run.trace_path});
     }
     std::string error;
     slot.child = start_child_process(arguments, error);
@@ -265,6 +301,9 @@ int Station::run_watch() {
             if (slot->child) {
                 continue;
             }
+            if (slot->named) {
+                slot->device = device_for_port(slot->port);
+            }
             const bool present = device_is_present(slot->device);
             if (slot->waiting_for_removal && !present) {
                 slot->waiting_for_removal = false;
@@ -296,18 +335,20 @@ LineOutput output_for(const CliOptions& options) {
     return stdout_is_terminal() ? LineOutput::terminal : LineOutput::plain;
 }
 
-// The first device two of the ports lead to, if any: two downloads on one line would
-// garble each other.
+// The first device two of the ports lead to, if any, also under two names (a by-id link
+// and its target): two downloads on one line would garble each other.
 std::string device_named_twice(const std::vector<std::string>& ports) {
-    std::vector<std::string> devices;
+    std::vector<std::string> identities;
     for (const std::string& port : ports) {
         const std::string device = device_for_port(port);
-        for (const std::string& seen : devices) {
-            if (seen == device) {
-                return device;
-            }
+        if (device.empty()) {
+            continue;  // no device behind it (yet): that port's own failure
         }
-        devices.push_back(device);
+        const std::string identity = device_identity(device);
+        if (std::find(identities.begin(), identities.end(), identity) != identities.end()) {
+            return device;
+        }
+        identities.push_back(identity);
     }
     return {};
 }
@@ -316,7 +357,7 @@ std::string device_named_twice(const std::vector<std::string>& ports) {
 
 int run_production_line(const CliOptions& options) {
     if (const std::string twice = device_named_twice(options.ports); !twice.empty()) {
-        std::cerr << "korvan-download-cli: --ports names " << twice << " twice\n";
+        std::cerr << "korvan-download-cli: --ports names " << printable(twice) << " twice\n";
         return EXIT_USAGE_ERROR;
     }
     if (!options.report_path.empty()) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "tools/download_cli/console_platform.h"
+#include "tools/download_cli/printable_text.h"
 
 PortFactory reporting_skipped_ports(PortFactory factory,
                                     std::function<void(const std::string& line)> report) {
@@ -10,7 +11,7 @@ PortFactory reporting_skipped_ports(PortFactory factory,
                     int index, int baud, char parity, int data_bits, int stop_bits) {
         PortObject* port = open(index, baud, parity, data_bits, stop_bits);
         if (port->status != PORT_OK && port->status != PORT_E_NO_PORT) {
-            report(describe_refused_port(index, port->status) + ", skipped");
+            report(printable(describe_refused_port(index, port->status)) + ", skipped");
         }
         return port;
     };

@@ -1,5 +1,6 @@
 #include "tools/download_cli/wall_time.h"
 
+#include <algorithm>
 #include <cstdio>
 
 std::string iso8601_utc(std::chrono::system_clock::time_point moment) {
@@ -14,5 +15,13 @@ std::string iso8601_utc(std::chrono::system_clock::time_point moment) {
         static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
         static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
         static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
+    return text;
+}
+
+std::string compact_utc_time(std::chrono::system_clock::time_point moment) {
+    std::string text = iso8601_utc(moment);
+    text.erase(
+        std::remove_if(text.begin(), text.end(), [](char c) { return c == '-' || c == ':'; }),
+        text.end());
     return text;
 }
