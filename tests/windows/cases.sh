@@ -197,6 +197,37 @@ case_cli_two_port_batch() {
     flash_matches_image "$dir" || return 1
 }
 
+# Names that lead nowhere and files named twice: --ports COM6, where COM6 leads nowhere, is
+# that port's own failure and never a search of every port (the modem on COM3 is sent
+# nothing; Wine registers COM6 all the same, so its open is what fails); a trace naming the
+# image is a usage error that leaves the image whole.
+case_cli_names_and_files() {
+    local dir
+    dir=$(case_folder cli_names_and_files)
+    cp "$dir/image.dl" "$dir/image.before"
+    start_sim names_and_files --log "$dir/sim.log" || fail "simulator did not start" ||
+        return 1
+    map_com_ports 3 "$sim_device"
+    start_wineserver
+    local ports_status=0 trace_status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --ports COM6 --image image.dl --report report.jsonl >ports.out 2>ports.err) ||
+        ports_status=$?
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --port COM3 --image image.dl --trace image.dl >trace.out 2>trace.err) ||
+        trace_status=$?
+    stop_wineserver
+    stop_sim
+    ((ports_status == 1)) || fail "--ports COM6 exited with $ports_status, expected 1" ||
+        return 1
+    grep -Eq '^\{"port":"COM6",.*"result":"(failed|no modem)"' "$dir/report.jsonl" ||
+        fail "COM6 not reported failed: $(cat "$dir/report.jsonl")" || return 1
+    ((trace_status == 64)) || fail "--trace image.dl exited with $trace_status, expected 64" ||
+        return 1
+    cmp -s "$dir/image.before" "$dir/image.dl" || fail "the image was written" || return 1
+    [[ ! -s "$dir/sim.log" ]] || fail "the modem on COM3 was sent: $(head -c 200 "$dir/sim.log")"
+}
+
 # The window runs a whole download. While it runs, Escape, Alt+F4 and a click on the (still
 # disabled) Exit button are all refused; once it has ended a click on Exit closes it.
 case_gui_full_run() {

@@ -46,11 +46,11 @@ std::string refusal(const std::string& path, const CliOptions& options) {
     }
     for (const std::string& image : image_paths(options)) {
         if (same_file(path, image)) {
-            return "is the image " + image;
+            return "is the image (" + image + ")";
         }
     }
     if (same_file(path, MODEM_MAP)) {
-        return std::string("is the modem map ") + MODEM_MAP;
+        return std::string("is the modem map (") + MODEM_MAP + ")";
     }
     return unsafe_output_file(path);
 }

@@ -165,6 +165,22 @@ class NamesAndFiles(Line):
         self.assertEqual((self.folder / "modems.cfg").read_bytes(), map_text)
         self.assertEqual(modem.log(), [])
 
+    @unittest.skipUnless(os.geteuid() == 0, "only root follows links into others' files")
+    def test_as_root_a_link_into_a_file_its_owner_does_not_own_is_not_followed(self):
+        modem = self.start_simulator("modem")
+        victim = self.folder / "shadow"
+        victim.write_text("root's secret\n")
+        planted = self.folder / "planted.trace"
+        planted.symlink_to(victim)
+        os.lchown(planted, 65534, 65534)  # a link another user could have left in /tmp
+
+        result = self.run_cli("--port", modem.path, "--image", "firmware.dl", "--trace",
+                              str(planted), timeout=20)
+
+        self.assertEqual(result.returncode, USAGE_ERROR, result.stderr)
+        self.assertEqual(victim.read_text(), "root's secret\n")
+        self.assertEqual(modem.log(), [])
+
     def test_trace_that_cannot_be_written_leaves_the_flash_and_its_status(self):
         modem = self.start_simulator("modem")
 
