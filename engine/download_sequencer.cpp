@@ -200,7 +200,7 @@ int DownloadSequencer::program_step() {
     }
     // Counted once per record, however many attempts sending it takes.
     checksum_total_ = static_cast<std::uint16_t>(checksum_total_ + record_checksum(record_));
-    if (program_block(port_, record_, ack) != 0) {
+    if (program_block(port_, record_, block_count_ + 1, ack) != 0) {
         host_.report_outcome("Could not program modem!");
         return -1;
     }

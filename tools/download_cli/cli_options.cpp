@@ -40,6 +40,11 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         "With --ports or --all-ports every port gets its own download, all at once, each in "
         "a child process, and nobody is asked for an image: a port without a valid image "
         "ends as cancelled.\n"
+        "Ctrl-C, SIGTERM and SIGHUP end a run at once until its erase begins; from then on "
+        "the first one lets the download finish (a modem left half-written holds no working "
+        "firmware) and a second Ctrl-C aborts at once. With --ports, --all-ports or --watch "
+        "the first one lets every download in progress finish and writes its report line, "
+        "then the program exits; a second Ctrl-C stops them all at once.\n"
         "Exit status: 0 download complete (on every port), 1 download failed (on any port), "
         "2 download file prompt cancelled (end of input), 64 usage error.",
         "korvan-download-cli"};
@@ -82,6 +87,8 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
     app.add_flag("--watch", options.watch,
                  "Station mode: flash each modem once when it appears on one of the ports and "
                  "wait for it to go away; Ctrl-C lets downloads in progress finish, then exits");
+    // Internal: how the production line starts the download of one of its ports.
+    app.add_option("--station-port", options.station_port)->group("")->needs(port);
     app.set_version_flag("--version", std::string("korvan-download-cli ") + KORVAN_VERSION);
     try {
         app.parse(argc, argv);
@@ -96,7 +103,10 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         exit_code = EXIT_USAGE_ERROR;
         return std::nullopt;
     }
-    if ((options.watch || !options.report_path.empty()) && !options.is_production_line()) {
+    // A station passes --report on to the downloads it starts: each appends its own line.
+    const bool may_report = options.is_production_line() || !options.station_port.empty();
+    if ((options.watch && !options.is_production_line()) ||
+        (!options.report_path.empty() && !may_report)) {
         std::cerr << app.get_name() << ": --watch and --report need --ports or --all-ports\n";
         exit_code = EXIT_USAGE_ERROR;
         return std::nullopt;

@@ -22,6 +22,10 @@ struct CliOptions {
     std::string report_path;         // empty: no report file
     bool watch = false;              // flash every modem that appears, until interrupted
 
+    // A download the production line started for one of its ports: the port as the user
+    // named it. Such a run leaves interrupts to the line and appends its own report line.
+    std::string station_port;
+
     bool is_production_line() const { return !ports.empty() || all_ports; }
 };
 

@@ -39,6 +39,10 @@ class ConsoleHost final : public ToolkitHost {
     // hides it after the last acknowledgement without moving it there first.
     void set_records_done_source(std::function<int()> records_done);
 
+    // Ends the line the in-place bar is drawn on, so that a line written to standard error
+    // starts on a line of its own.
+    void break_progress_line() { close_bar_line(); }
+
     // True once end_window was called: the program is to end.
     bool window_ended() const { return window_ended_; }
     // What the program exits with, as decided by the last outcome or end_window.

@@ -18,6 +18,9 @@ bool stdin_is_terminal();
 // with status, and why, as far as the system can tell.
 std::string describe_refused_port(int index, PortStatus status);
 
+// "in use by ModemManager (pid 812)": who holds the device, as far as the system can tell.
+std::string describe_busy_device(const std::string& device);
+
 // Writes one row per serial device and per COM number (aligned text, or JSON for scripts)
 // and returns the program's exit status.
 int list_serial_ports(std::ostream& out, bool json);
@@ -26,8 +29,14 @@ int list_serial_ports(std::ostream& out, bool json);
 // that device alone; nothing (with a reason in error) when the device cannot be reached so.
 std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error);
 
+// How a child of the production line ended: its exit status, or the signal that ended it.
+struct ChildExit {
+    int status = -1;  // the exit status when it exited, else -1
+    int signal = 0;   // the signal that ended it, else 0
+};
+
 // A child process of the production line, its standard output and error in one pipe and
-// its standard input empty. A child does not get the terminal's Ctrl-C: only the parent
+// its standard input empty. A child never gets the console's interrupts: only the parent
 // decides when a download may stop.
 class ChildProcess {
   public:
@@ -35,8 +44,10 @@ class ChildProcess {
     // Appends what the child has written so far without blocking; false once its output
     // has ended (the child exited or closed it).
     virtual bool read_output(std::string& text) = 0;
-    // Waits for the child to end; its exit status, or -1 when it did not exit normally.
-    virtual int wait_for_exit() = 0;
+    // Waits for the child to end.
+    virtual ChildExit wait_for_exit() = 0;
+    // Ends the child at once (an operator's second Ctrl-C).
+    virtual void kill() = 0;
 };
 
 // Starts arguments[0] (a program path) with the rest as its arguments; nothing (with a
@@ -46,15 +57,28 @@ std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>
 // Returns once one of children has output or has ended, after timeout_ms at the latest, or
 // sooner when an interrupt arrives.
 void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms);
-// The path of this program, to start it again as a child.
+// The program this process runs, to start it again as a child: the running program itself
+// (not its path), so a package upgrade that replaces the file never breaks a running station.
 std::string own_program_path();
-// A child's output may end before the child does (its parent gone): keep running then, so
-// a download is never cut short by a closed pipe.
+// A closed standard output or error (the reader of a pipe gone) never ends the program:
+// the write fails and the program goes on, so a download is never cut short by it.
 void keep_running_when_output_closes();
 
-// From now on Ctrl-C (and a termination request) only set what interrupt_requested reads.
-void catch_interrupts();
+// Interrupts are Ctrl-C, a termination request (SIGTERM, a service manager's stop) and a
+// hang-up (SIGHUP, the terminal closed; Ctrl-Break or the console closed on Windows).
+// Until defer_interrupts or ignore_interrupts, each ends the program at once.
+enum class SecondCtrlC { ends_program, is_noted };
+// From now on the first interrupt only sets interrupt_requested(). A second Ctrl-C ends the
+// program at once (ends_program) or sets abort_requested() (is_noted); other interrupts
+// change nothing more.
+void defer_interrupts(SecondCtrlC second);
+// A child of the production line leaves every interrupt to its parent.
+void ignore_interrupts();
 bool interrupt_requested();
+bool abort_requested();
+
+// The terminal's width in columns; 0 when standard output is no terminal or does not say.
+int terminal_columns();
 
 // Terminals that need it switched on learn the cursor movement sequences.
 void enable_terminal_sequences();

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstring>
 
@@ -24,10 +24,45 @@ extern char** environ;
 
 namespace {
 
-volatile std::sig_atomic_t interrupted = 0;
+// The signals an operator, a terminal or a service manager ends a program with.
+constexpr int INTERRUPTS[] = {SIGINT, SIGTERM, SIGHUP};
 
-void note_interrupt(int) {
-    interrupted = 1;
+volatile std::sig_atomic_t interrupted = 0;
+volatile std::sig_atomic_t aborted = 0;
+volatile std::sig_atomic_t second_ctrl_c_ends_program = 0;
+bool interrupts_ignored = false;
+
+void note_interrupt(int signal_number) {
+    if (interrupted == 0 || signal_number != SIGINT) {
+        interrupted = 1;
+    } else if (second_ctrl_c_ends_program != 0) {
+        // Ends as an interrupted program does, so the shell sees what happened.
+        ::signal(SIGINT, SIG_DFL);
+        raise(SIGINT);
+    } else {
+        aborted = 1;
+    }
+}
+
+void set_interrupt_action(void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // Reads and writes on the serial line carry on; a poll or sleep the signal ends early
+    // is one the port layer waits out again.
+    action.sa_flags = SA_RESTART;
+    for (const int signal_number : INTERRUPTS) {
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+sigset_t interrupt_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : INTERRUPTS) {
+        sigaddset(&set, signal_number);
+    }
+    return set;
 }
 
 class PosixChild final : public ChildProcess {
@@ -57,15 +92,22 @@ class PosixChild final : public ChildProcess {
         return false;
     }
 
-    int wait_for_exit() override {
+    ChildExit wait_for_exit() override {
         if (pid_ > 0) {
             int status = 0;
             while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
             }
-            exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            exit_.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            exit_.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
             pid_ = -1;
         }
-        return exit_status_;
+        return exit_;
+    }
+
+    void kill() override {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+        }
     }
 
     int output() const { return output_; }
@@ -80,7 +122,7 @@ class PosixChild final : public ChildProcess {
 
     pid_t pid_;
     int output_;
-    int exit_status_ = -1;
+    ChildExit exit_;
 };
 
 constexpr int HIGHEST_SEARCHED_COM = 9;
@@ -161,6 +203,10 @@ std::string describe_refused_port(int index, PortStatus status) {
     return port + "cannot be opened (error " + std::to_string(status) + ")";
 }
 
+std::string describe_busy_device(const std::string& device) {
+    return describe_port_state(diagnose_refused_open(device, system_roots()));
+}
+
 int list_serial_ports(std::ostream& out, bool json) {
     write_port_listing(out, list_ports(system_roots()), json);
     return 0;
@@ -182,12 +228,14 @@ std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>
     posix_spawnattr_init(&attributes);
     // A process group of its own: the terminal's Ctrl-C reaches the parent only.
     posix_spawnattr_setpgroup(&attributes, 0);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+    // The interrupts arrive blocked until the child ignores them (ignore_interrupts): a
+    // service manager's stop reaches every process of the station, and one that came
+    // before the child's first instruction must not end it either.
+    const sigset_t interrupts = interrupt_set();
+    posix_spawnattr_setsigdefault(&attributes, &interrupts);
+    posix_spawnattr_setsigmask(&attributes, &interrupts);
+    posix_spawnattr_setflags(
+        &attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
@@ -221,25 +269,45 @@ void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeo
 }
 
 std::string own_program_path() {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+    // Still the program this process runs after its file was replaced or removed; its
+    // path would start the new one, or nothing.
+    return "/proc/self/exe";
 }
 
 void keep_running_when_output_closes() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-void catch_interrupts() {
-    struct sigaction action {};
-    action.sa_handler = note_interrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+void defer_interrupts(SecondCtrlC second) {
+    if (interrupts_ignored) {
+        return;
+    }
+    second_ctrl_c_ends_program = second == SecondCtrlC::ends_program ? 1 : 0;
+    set_interrupt_action(note_interrupt);
+}
+
+void ignore_interrupts() {
+    interrupts_ignored = true;
+    set_interrupt_action(SIG_IGN);
+    // Ignored now, so one that came while they were blocked (from the start) is dropped.
+    const sigset_t interrupts = interrupt_set();
+    sigprocmask(SIG_UNBLOCK, &interrupts, nullptr);
 }
 
 bool interrupt_requested() {
     return interrupted != 0;
+}
+
+bool abort_requested() {
+    return aborted != 0;
+}
+
+int terminal_columns() {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
 }
 
 void enable_terminal_sequences() {}

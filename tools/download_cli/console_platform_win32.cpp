@@ -23,13 +23,28 @@ std::string upper_case(std::string text) {
 }
 
 volatile LONG interrupted = 0;
+volatile LONG aborted = 0;
+volatile LONG second_ctrl_c_ends_program = 0;
+bool interrupts_ignored = false;
 
+bool is_set(volatile LONG& flag) {
+    return InterlockedCompareExchange(&flag, 0, 0) != 0;
+}
+
+// Runs on a thread of its own that the system starts for the event.
 BOOL WINAPI note_interrupt(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    if (!is_set(interrupted) || event != CTRL_C_EVENT) {
         InterlockedExchange(&interrupted, 1);
         return TRUE;
     }
-    return FALSE;
+    if (is_set(second_ctrl_c_ends_program)) {
+        return FALSE;  // the default handler ends the process
+    }
+    InterlockedExchange(&aborted, 1);
+    return TRUE;
 }
 
 // One argument as the C runtime's command-line parser reads it back.
@@ -83,11 +98,15 @@ class Win32Child final : public ChildProcess {
         return false;
     }
 
-    int wait_for_exit() override {
+    ChildExit wait_for_exit() override {
         WaitForSingleObject(process_, INFINITE);
         DWORD code = 0;
-        return GetExitCodeProcess(process_, &code) ? static_cast<int>(code) : -1;
+        ChildExit exit;
+        exit.status = GetExitCodeProcess(process_, &code) ? static_cast<int>(code) : -1;
+        return exit;
     }
+
+    void kill() override { TerminateProcess(process_, 1); }
 
     bool has_output_or_ended() const {
         DWORD waiting = 0;
@@ -144,6 +163,10 @@ std::string describe_refused_port(int index, PortStatus status) {
     return port + "cannot be opened (error " + std::to_string(status) + ")";
 }
 
+std::string describe_busy_device(const std::string&) {
+    return "in use by another program";
+}
+
 int list_serial_ports(std::ostream& out, bool) {
     // Windows numbers its ports itself; the Device Manager lists them.
     out << "--list-ports is available on Linux; on Windows see the Device Manager, "
@@ -178,10 +201,12 @@ std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>
     startup.hStdOutput = write_end;
     startup.hStdError = write_end;
     PROCESS_INFORMATION process{};
-    // A new process group does not get the console's Ctrl-C.
-    const BOOL started =
-        CreateProcessA(arguments[0].c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                       CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &process);
+    // Without the console, neither Ctrl-C, Ctrl-Break nor closing the console window reach
+    // the child: it finishes its download, and leaves its report line, whatever happens to
+    // the station.
+    const BOOL started = CreateProcessA(arguments[0].c_str(), command_line.data(), nullptr, nullptr,
+                                        TRUE, CREATE_NEW_PROCESS_GROUP | DETACHED_PROCESS, nullptr,
+                                        nullptr, &startup, &process);
     const DWORD start_error = GetLastError();
     CloseHandle(write_end);
     if (nothing != INVALID_HANDLE_VALUE) {
@@ -199,7 +224,11 @@ std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>
 void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms) {
     // Anonymous pipes cannot be waited on: look every few milliseconds.
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_ms);
-    while (!interrupt_requested()) {
+    // Only an interrupt that arrives now ends the wait early: one noted before must not
+    // turn the wait into a spin while the downloads finish.
+    const bool interrupted_before = interrupt_requested();
+    const bool aborted_before = abort_requested();
+    while (interrupt_requested() == interrupted_before && abort_requested() == aborted_before) {
         for (ChildProcess* child : children) {
             if (static_cast<Win32Child*>(child)->has_output_or_ended()) {
                 return;
@@ -222,12 +251,33 @@ void keep_running_when_output_closes() {
     // A write to a closed pipe fails without ending the process here.
 }
 
-void catch_interrupts() {
+void defer_interrupts(SecondCtrlC second) {
+    if (interrupts_ignored) {
+        return;
+    }
+    InterlockedExchange(&second_ctrl_c_ends_program, second == SecondCtrlC::ends_program ? 1 : 0);
     SetConsoleCtrlHandler(note_interrupt, TRUE);
 }
 
+void ignore_interrupts() {
+    interrupts_ignored = true;
+    SetConsoleCtrlHandler(nullptr, TRUE);
+}
+
 bool interrupt_requested() {
-    return InterlockedCompareExchange(&interrupted, 0, 0) != 0;
+    return is_set(interrupted);
+}
+
+bool abort_requested() {
+    return is_set(aborted);
+}
+
+int terminal_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 void enable_terminal_sequences() {

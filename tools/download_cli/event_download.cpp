@@ -1,5 +1,6 @@
 #include "tools/download_cli/event_download.h"
 
+#include <chrono>
 #include <iostream>
 #include <string>
 
@@ -7,6 +8,8 @@
 #include "engine/download_path.h"
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/event_host.h"
+#include "tools/download_cli/line_report.h"
+#include "tools/download_cli/port_run.h"
 #include "tools/download_cli/single_download.h"
 
 namespace {
@@ -30,12 +33,44 @@ PortFactory reporting_port_factory(EventHost& host, const std::string& device) {
     return factory;
 }
 
+// A station's download keeps its own account of the run, from its own events, and appends
+// the run's report line itself: the line is written even when the station is gone.
+PortRun station_run(const CliOptions& options) {
+    PortRun run;
+    run.port = options.station_port;
+    run.device = options.port_device;
+    run.trace_path = options.trace_path;
+    run.started = std::chrono::system_clock::now();
+    run.started_steady = std::chrono::steady_clock::now();
+    return run;
+}
+
+void append_own_report_line(EventHost& host, PortRun& run, const std::string& report_path) {
+    // A run that found no modem changed nothing; whether it counts is the station's to say
+    // (in watch mode it tries the port again).
+    if (!run.finished() || !run.reached_modem()) {
+        return;
+    }
+    finish_run(run, ChildExit{host.exit_code(), 0}, std::chrono::system_clock::now(),
+               std::chrono::steady_clock::now());
+    std::string error;
+    if (append_report(report_path, run, error)) {
+        host.report_line_written();
+    } else {
+        host.report_line_failed(error);
+    }
+}
+
 }  // namespace
 
 int run_event_download(const CliOptions& options) {
-    keep_running_when_output_closes();
     ConsoleTimer timer;
     EventHost host(std::cout, timer);
+    const bool own_report = !options.station_port.empty() && !options.report_path.empty();
+    PortRun run = station_run(options);
+    if (own_report) {
+        host.set_event_observer([&run](const JsonObject& event) { apply_event(run, event); });
+    }
     SingleDownloadHooks hooks;
     hooks.before_run = [&host](DownloadSequencer& sequencer) {
         host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
@@ -49,6 +84,7 @@ int run_event_download(const CliOptions& options) {
         }
     };
     hooks.keep_going = [&host] { return !host.window_ended(); };
+    hooks.interrupted = [] { std::cerr << RUN_GOES_ON_AFTER_INTERRUPT << '\n'; };
 
     std::string error;
     if (!run_single_download(options, host, timer, hooks, error,
@@ -56,6 +92,9 @@ int run_event_download(const CliOptions& options) {
         std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
                   << '\n';
         return EXIT_USAGE_ERROR;
+    }
+    if (own_report) {
+        append_own_report_line(host, run, options.report_path);
     }
     return host.exit_code();
 }

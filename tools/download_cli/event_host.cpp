@@ -97,11 +97,26 @@ void EventHost::report_skipped_port(std::string_view device, int status) {
     emit(event_of("skipped").add("device", device).add("status", status));
 }
 
+void EventHost::report_line_written() {
+    emit(event_of(EVENT_REPORT_WRITTEN));
+}
+
+void EventHost::report_line_failed(std::string_view reason) {
+    emit(event_of(EVENT_REPORT_FAILED).add("text", reason));
+}
+
+void EventHost::set_event_observer(std::function<void(const JsonObject&)> observer) {
+    observer_ = std::move(observer);
+}
+
 void EventHost::set_records_done_source(std::function<int()> records_done) {
     records_done_ = std::move(records_done);
 }
 
 void EventHost::emit(JsonObject event) {
+    if (observer_) {
+        observer_(event);
+    }
     out_ << event.text() << '\n' << std::flush;
 }
 

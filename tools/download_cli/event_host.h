@@ -17,6 +17,10 @@ inline constexpr char RESULT_FAILED[] = "failed";
 inline constexpr char RESULT_CANCELLED[] = "cancelled";
 inline constexpr char RESULT_NO_MODEM[] = "no modem";
 
+// The events a station's download adds after its outcome.
+inline constexpr char EVENT_REPORT_WRITTEN[] = "reported";
+inline constexpr char EVENT_REPORT_FAILED[] = "report_failed";
+
 // The download engine's host for scripts (--events): every status message, progress step,
 // skipped port and outcome becomes one JSON object per line on out, each with the time it
 // happened. Nobody can answer a prompt here, so the download file prompt is cancelled at
@@ -43,8 +47,14 @@ class EventHost final : public DownloadHost {
     void report_identification(std::string_view ati3_answer);
     void report_image(std::string_view path, std::uint16_t checksum_total);
     void report_skipped_port(std::string_view device, int status);
+    // A station's download telling the station that it appended the run's report line (it
+    // is on the disk), or why it could not.
+    void report_line_written();
+    void report_line_failed(std::string_view reason);
     // Where the outcome event finds the number of records the modem acknowledged.
     void set_records_done_source(std::function<int()> records_done);
+    // Sees every event as it goes out.
+    void set_event_observer(std::function<void(const JsonObject&)> observer);
 
     bool window_ended() const { return window_ended_; }
     int exit_code() const { return exit_code_; }
@@ -57,6 +67,7 @@ class EventHost final : public DownloadHost {
     ConsoleTimer& timer_;
     std::string last_status_;
     std::function<int()> records_done_;
+    std::function<void(const JsonObject&)> observer_;
     bool window_ended_ = false;
     int exit_code_ = 1;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ostream>
+#include <utility>
 
 #include "engine/download_image.h"
 #include "tools/download_cli/event_host.h"
@@ -30,6 +31,15 @@ std::string records_of(int records) {
     return std::to_string(records) + "/" + std::to_string(IMAGE_RECORD_COUNT);
 }
 
+// A line that fits a terminal of this width: one column short of it, so the cursor never
+// stands in the last column (some consoles wrap there at once).
+std::string fitted(std::string line, int columns) {
+    if (columns > 1 && line.size() >= static_cast<std::size_t>(columns)) {
+        line.resize(static_cast<std::size_t>(columns - 1));
+    }
+    return line;
+}
+
 int tens_of_percent(int records) {
     return records * 100 / IMAGE_RECORD_COUNT / 10;
 }
@@ -45,7 +55,8 @@ std::size_t port_width(const Runs& runs, Get get) {
 
 }  // namespace
 
-LineDisplay::LineDisplay(std::ostream& out, LineOutput output) : out_(out), output_(output) {}
+LineDisplay::LineDisplay(std::ostream& out, LineOutput output, std::function<int()> columns)
+    : out_(out), output_(output), columns_(std::move(columns)) {}
 
 void LineDisplay::show_event(const PortRun& run, const JsonObject& event) {
     if (output_ == LineOutput::events) {
@@ -81,6 +92,13 @@ void LineDisplay::redraw(const std::vector<const PortRun*>& runs,
     if (output_ != LineOutput::terminal) {
         return;
     }
+    const int columns = columns_ ? columns_() : 0;
+    if (columns < drawn_columns_) {
+        // A narrower terminal may have wrapped the lines drawn before onto more rows than
+        // can be counted: draw afresh below them.
+        drawn_lines_ = 0;
+    }
+    drawn_columns_ = columns;
     std::string frame;
     if (drawn_lines_ > 0) {
         frame += "\x1b[" + std::to_string(drawn_lines_) + "A";
@@ -88,7 +106,7 @@ void LineDisplay::redraw(const std::vector<const PortRun*>& runs,
     const std::size_t width =
         port_width(runs, [](const PortRun* run) -> const PortRun& { return *run; });
     for (const PortRun* run : runs) {
-        frame += "\r\x1b[2K" + port_line(*run, now, width) + "\n";
+        frame += "\r\x1b[2K" + fitted(port_line(*run, now, width), columns) + "\n";
     }
     drawn_lines_ = static_cast<int>(runs.size());
     out_ << frame << std::flush;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -17,7 +18,8 @@ enum class LineOutput {
 
 class LineDisplay {
   public:
-    LineDisplay(std::ostream& out, LineOutput output);
+    // columns gives the terminal's width now (0: unknown); the port lines are cut to it.
+    LineDisplay(std::ostream& out, LineOutput output, std::function<int()> columns = {});
 
     // One event of a port's child (already applied to run).
     void show_event(const PortRun& run, const JsonObject& event);
@@ -27,7 +29,7 @@ class LineDisplay {
     // In the watch mode, the modem a port flashed is gone and the port waits for the next:
     // a line of its own off a terminal (a terminal's port line shows it already).
     void show_modem_gone(const std::string& port);
-    // Redraws the port lines on a terminal; nothing otherwise.
+    // Redraws the port lines on a terminal, each cut to its width; nothing otherwise.
     void redraw(const std::vector<const PortRun*>& runs, std::chrono::steady_clock::time_point now);
     // The table of finished runs, once at the end (not in the event output).
     void show_summary(const std::vector<PortRun>& runs);
@@ -38,7 +40,9 @@ class LineDisplay {
 
     std::ostream& out_;
     LineOutput output_;
+    std::function<int()> columns_;
     int drawn_lines_ = 0;
+    int drawn_columns_ = 0;
 };
 
 // One port's line on a terminal: port (padded to port_width), identification, step,

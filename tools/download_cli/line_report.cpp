@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/download_cli/report_file.h"
 #include "tools/download_cli/wall_time.h"
 
 JsonObject report_object(const PortRun& run, const std::string& version) {
@@ -28,22 +29,8 @@ JsonObject report_object(const PortRun& run, const std::string& version) {
     return object;
 }
 
-bool append_report(const std::string& path, const JsonObject& object, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (file == nullptr) {
-        error = std::strerror(errno);
-        return false;
-    }
-    const std::string line = object.text() + "\n";
-    // Opened for appending at every object: what is in the file stays as it is.
-    const bool written = std::fwrite(line.data(), 1, line.size(), file) == line.size();
-    const int write_error = errno;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        error = std::strerror(written ? errno : write_error);
-        return false;
-    }
-    return true;
+bool append_report(const std::string& path, const PortRun& run, std::string& error) {
+    return append_line_durably(path, report_object(run, KORVAN_VERSION).text() + "\n", error);
 }
 
 bool can_append_to(const std::string& path, std::string& error) {

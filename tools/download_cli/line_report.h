@@ -10,8 +10,9 @@
 // the run was traced, its trace file.
 JsonObject report_object(const PortRun& run, const std::string& version);
 
-// Appends one object as a line to the report file, never rewriting what is there, so a
-// day of production is one file. False (with the reason in error) when it cannot.
-bool append_report(const std::string& path, const JsonObject& object, std::string& error);
+// Appends the run's report object as a line to the report file, never rewriting what is
+// there, so a day of production is one file. True once the line is on the disk; false
+// (with the reason in error) when it is not, and then no part of it is in the file.
+bool append_report(const std::string& path, const PortRun& run, std::string& error);
 // Whether objects can be appended to the report file (created when missing).
 bool can_append_to(const std::string& path, std::string& error);

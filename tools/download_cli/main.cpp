@@ -27,6 +27,10 @@ int run_download(const CliOptions& options) {
         host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
     };
     hooks.keep_going = [&host] { return !host.window_ended(); };
+    hooks.interrupted = [&host] {
+        host.break_progress_line();
+        std::cerr << RUN_GOES_ON_AFTER_INTERRUPT << '\n';
+    };
     // The reasons go to stderr: stdout carries only the run's own messages.
     PortFactory factory = reporting_skipped_ports(
         serial_port_factory(), [](const std::string& line) { std::cerr << line << '\n'; });
@@ -67,10 +71,14 @@ int run_traced_download(const CliOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    keep_running_when_output_closes();
     int exit_code = 0;
     const std::optional<CliOptions> options = parse_cli_options(argc, argv, exit_code);
     if (!options) {
         return exit_code;
+    }
+    if (!options->station_port.empty()) {
+        ignore_interrupts();
     }
     if (options->list_ports) {
         return list_serial_ports(std::cout, options->json);

@@ -56,10 +56,10 @@ PortListingRow com_row(int number, const std::vector<SerialDeviceInfo>& devices,
 
 std::string reason_not_searched(const SerialDeviceInfo& device) {
     if (device.console) {
-        return "console";
+        return port_use_name(PortUse::console);
     }
     if (device.kind == SerialDeviceKind::phantom_uart) {
-        return "phantom";
+        return port_use_name(PortUse::phantom);
     }
     if (device.com_number > HIGHEST_SEARCHED_COM) {
         return "beyond_com9";
@@ -73,7 +73,12 @@ PortListingRow passed_over_row(const SerialDeviceInfo& device, const std::string
     row.not_searched = reason;
     row.device = device.path;
     row.info = device;
-    if (reason != "console" && reason != "phantom") {
+    // Neither the console nor a phantom is ever opened, not even to look.
+    if (device.console) {
+        row.state = PortState{PortUse::console, {}, {}};
+    } else if (device.kind == SerialDeviceKind::phantom_uart) {
+        row.state = PortState{PortUse::phantom, {}, {}};
+    } else {
         row.state = probe_port_state(device.path, roots);
     }
     return row;
@@ -98,12 +103,6 @@ std::string by_id_column(const PortListingRow& row) {
 }
 
 std::string state_column(const PortListingRow& row) {
-    if (row.not_searched == "console") {
-        return "the kernel console";
-    }
-    if (row.not_searched == "phantom") {
-        return "phantom: no UART behind it";
-    }
     std::string text = row.state ? describe_port_state(*row.state) : "no device";
     if (row.not_searched == "beyond_com9") {
         text += "; beyond COM9 (COM" + std::to_string(row.info->com_number) + "), use --port " +
@@ -205,29 +204,7 @@ std::string kind_name(SerialDeviceKind kind) {
 }
 
 std::string state_name(const PortListingRow& row) {
-    if (row.not_searched == "console" || row.not_searched == "phantom") {
-        return row.not_searched;
-    }
-    if (!row.state) {
-        return "no_device";
-    }
-    switch (row.state->use) {
-        case PortUse::free:
-            return "free";
-        case PortUse::in_use:
-            return "in_use";
-        case PortUse::no_permission:
-            return "no_permission";
-        case PortUse::missing:
-            return "missing";
-        case PortUse::phantom:
-            return "phantom";
-        case PortUse::console:
-            return "console";
-        case PortUse::unusable:
-            break;
-    }
-    return "unusable";
+    return row.state ? port_use_name(row.state->use) : "no_device";
 }
 
 std::string json_holder(const PortHolder& holder) {

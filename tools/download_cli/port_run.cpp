@@ -20,17 +20,27 @@ void apply_event(PortRun& run, const JsonObject& event) {
     }
 }
 
-void finish_run(PortRun& run, int exit_status, std::chrono::system_clock::time_point wall_now,
+bool PortRun::reached_modem() const {
+    return !finished() || result != RESULT_NO_MODEM;
+}
+
+void finish_run(PortRun& run, const ChildExit& exit, std::chrono::system_clock::time_point wall_now,
                 std::chrono::steady_clock::time_point now) {
     if (!run.finished()) {
         run.result = RESULT_FAILED;
-        run.message = "The download ended without an outcome (exit status " +
-                      std::to_string(exit_status) + ")";
-    } else if (run.result == RESULT_COMPLETE && exit_status != 0) {
+        run.message = "The download ended without an outcome (" + describe_child_exit(exit) + ")";
+    } else if (run.result == RESULT_COMPLETE && (exit.status != 0 || exit.signal != 0)) {
         // Completion is believed only when the child agrees with its own last word.
         run.result = RESULT_FAILED;
-        run.message += " (but the download exited with status " + std::to_string(exit_status) + ")";
+        run.message += " (but the download ended with " + describe_child_exit(exit) + ")";
     }
     run.ended = wall_now;
     run.seconds = std::chrono::duration<double>(now - run.started_steady).count();
+}
+
+std::string describe_child_exit(const ChildExit& exit) {
+    if (exit.signal != 0) {
+        return "ended by signal " + std::to_string(exit.signal);
+    }
+    return "exit status " + std::to_string(exit.status);
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/json_object.h"
 
 // What the production line knows of one download on one port, learned from the child's
@@ -24,11 +25,15 @@ struct PortRun {
     std::string trace_path;  // the run's trace file in a station with --trace, else empty
 
     bool finished() const { return !result.empty(); }
+    // Whether the run came as far as a modem: one that ended in "no modem" changed nothing.
+    bool reached_modem() const;
 };
 
 // Takes in one event of the child's stream.
 void apply_event(PortRun& run, const JsonObject& event);
-// Closes the run when the child's output has ended: a child that ended without an outcome
-// (it crashed or could not start the download) counts as failed, with its exit status.
-void finish_run(PortRun& run, int exit_status, std::chrono::system_clock::time_point wall_now,
+// Closes the run when its download has ended: one that ended without an outcome (it crashed
+// or could not start) counts as failed, saying how it ended.
+void finish_run(PortRun& run, const ChildExit& exit, std::chrono::system_clock::time_point wall_now,
                 std::chrono::steady_clock::time_point now);
+// "exit status 3", "ended by signal 9".
+std::string describe_child_exit(const ChildExit& exit);

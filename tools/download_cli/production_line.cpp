@@ -15,6 +15,7 @@
 #include "tools/download_cli/line_display.h"
 #include "tools/download_cli/line_report.h"
 #include "tools/download_cli/output_files.h"
+#include "tools/download_cli/port_retry.h"
 #include "tools/download_cli/port_run.h"
 #include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/wall_time.h"
@@ -36,7 +37,16 @@ struct Slot {
     std::string device;
     PortRun run;
     std::unique_ptr<ChildProcess> child;
-    std::string pending_output;  // a line the child has not finished yet
+    std::string pending_output;   // a line the child has not finished yet
+    bool child_reported = false;  // the child appended the run's report line itself
+    bool port_busy = false;       // the child found the device in use
+    // Watch mode: the run's events are shown once it reaches a modem; a run that does not
+    // is tried again and was never a run.
+    bool holding_events = false;
+    std::vector<JsonObject> held_events;
+    PortRetry retry;
+    bool retry_pending = false;
+    std::string wait_reason;  // why the port waits, as last shown
     bool waiting_for_removal = false;
     // Named on the command line: a COM name there is looked up again at every look, so an
     // adapter plugged in after the start is found.
@@ -61,8 +71,14 @@ class Station {
     void collect_output();
     void take_output(Slot& slot);
     void take_line(Slot& slot, const std::string& line);
+    void show_run_event(Slot& slot, const JsonObject& event);
+    void show_held_events(Slot& slot);
+    bool try_again_later(Slot& slot);
+    void look_at_port(Slot& slot);
     void end_download(Slot& slot);
+    void note_report_failure(const Slot& slot, const std::string& error);
     void note_interrupt_once();
+    void abort_once();
     void redraw();
     int busy_count() const;
     int exit_status() const;
@@ -76,6 +92,7 @@ class Station {
     int completed_ = 0;
     bool report_failed_ = false;
     bool interrupt_noted_ = false;
+    bool aborted_ = false;
 };
 
 // What a port's line shows while the station waits for a modem there.
@@ -131,6 +148,10 @@ void Station::start_download(Slot& slot) {
     slot.run.started = system_clock::now();
     slot.run.started_steady = steady_clock::now();
     slot.pending_output.clear();
+    slot.child_reported = false;
+    slot.port_busy = false;
+    slot.holding_events = options_.watch;
+    slot.held_events.clear();
     if (!device_is_present(slot.device)) {
         // Nothing to open: a child given no device would search every port instead. The
         // port ends as a run of its own would, with an outcome.
@@ -142,14 +163,19 @@ void Station::start_download(Slot& slot) {
             .add("records", 0);
         apply_event(slot.run, outcome);
         display_.show_event(slot.run, outcome);
-        finish_run(slot.run, EXIT_DOWNLOAD_FAILED, system_clock::now(), steady_clock::now());
+        finish_run(slot.run, ChildExit{EXIT_DOWNLOAD_FAILED, 0}, system_clock::now(),
+                   steady_clock::now());
         end_download(slot);
         return;
     }
 
-    std::vector<std::string> arguments = {own_program_path(), "--port", slot.device, "--events"};
+    std::vector<std::string> arguments = {own_program_path(), "--port",         slot.device,
+                                          "--events",         "--station-port", slot.port};
     if (!options_.image_path.empty()) {
         arguments.insert(arguments.end(), {"--image", options_.image_path});
+    }
+    if (!options_.report_path.empty()) {
+        arguments.insert(arguments.end(), {"--report", options_.report_path});
     }
     if (!options_.trace_path.empty()) {
         slot.run.trace_path = (std::filesystem::path(options_.trace_path) /
@@ -196,21 +222,110 @@ void Station::take_output(Slot& slot) {
         if (!slot.pending_output.empty()) {
             take_line(slot, slot.pending_output);
         }
-        const int exit_status = slot.child->wait_for_exit();
+        const ChildExit exit = slot.child->wait_for_exit();
         slot.child.reset();
-        finish_run(slot.run, exit_status, system_clock::now(), steady_clock::now());
+        finish_run(slot.run, exit, system_clock::now(), steady_clock::now());
+        if (options_.watch && try_again_later(slot)) {
+            return;
+        }
+        show_held_events(slot);
         end_download(slot);
     }
 }
 
 void Station::take_line(Slot& slot, const std::string& line) {
-    if (std::optional<JsonObject> event = JsonObject::parse(line)) {
-        apply_event(slot.run, *event);
-        display_.show_event(slot.run, *event);
-    } else if (!line.empty()) {
-        // Not an event: what the child said on its error output (a device it cannot use).
-        display_.show_note(slot.port, line);
+    std::optional<JsonObject> event = JsonObject::parse(line);
+    if (!event) {
+        if (!line.empty()) {
+            // Not an event: what the child said on its error output (a device it cannot use).
+            display_.show_note(slot.port, line);
+        }
+        return;
     }
+    const std::string kind = event->string_of("event");
+    if (kind == EVENT_REPORT_WRITTEN) {
+        slot.child_reported = true;
+    } else if (kind == EVENT_REPORT_FAILED) {
+        slot.child_reported = true;  // it tried: nothing of the line is in the file
+        note_report_failure(slot, event->string_of("text"));
+    } else {
+        if (kind == "skipped" && event->number_of("status", 0) == PORT_E_IN_USE) {
+            slot.port_busy = true;
+        }
+        apply_event(slot.run, *event);
+        show_run_event(slot, *event);
+    }
+}
+
+void Station::show_run_event(Slot& slot, const JsonObject& event) {
+    const std::string kind = event.string_of("event");
+    const bool reached = kind == "identification" ||
+                         (kind == "outcome" && event.string_of("result") != RESULT_NO_MODEM);
+    if (slot.holding_events && !reached) {
+        slot.held_events.push_back(event);
+        return;
+    }
+    show_held_events(slot);
+    display_.show_event(slot.run, event);
+}
+
+// The run counts: what it held back is shown after all, and the rest as it comes.
+void Station::show_held_events(Slot& slot) {
+    slot.holding_events = false;
+    for (const JsonObject& held : slot.held_events) {
+        display_.show_event(slot.run, held);
+    }
+    slot.held_events.clear();
+}
+
+// Watch mode, a run just ended: one that did not reach a modem (the port busy, no answer
+// yet) is no run; the port is tried again shortly, unless the policy says it counts.
+bool Station::try_again_later(Slot& slot) {
+    if (slot.run.reached_modem()) {
+        slot.retry.reset();
+        return false;
+    }
+    const PortRetry::Attempt attempt =
+        slot.port_busy ? PortRetry::Attempt::port_busy : PortRetry::Attempt::no_answer;
+    if (!slot.retry.try_again(attempt, slot.run.started_steady, steady_clock::now())) {
+        return false;
+    }
+    const std::string reason =
+        "Waiting: " + (slot.port_busy ? describe_busy_device(slot.device) : "no modem answered");
+    slot.run = waiting_run(slot.port, slot.device);
+    slot.run.step = reason;
+    slot.held_events.clear();
+    slot.retry_pending = true;
+    if (reason != slot.wait_reason) {
+        slot.wait_reason = reason;
+        display_.show_note(slot.port, reason + ", trying again every few seconds");
+    }
+    return true;
+}
+
+// Watch mode: starts a download on a port whose device is there and not yet flashed, and
+// notices a device that went away.
+void Station::look_at_port(Slot& slot) {
+    const bool present = device_is_present(slot.device);
+    if (!present && (slot.waiting_for_removal || slot.retry_pending)) {
+        if (slot.waiting_for_removal) {
+            display_.show_modem_gone(slot.port);
+        }
+        slot.waiting_for_removal = false;
+        slot.retry_pending = false;
+        slot.retry.reset();
+        slot.wait_reason.clear();
+        slot.run = waiting_run(slot.port, slot.device);
+        return;
+    }
+    if (!present || slot.waiting_for_removal || interrupt_requested()) {
+        return;
+    }
+    if (slot.retry_pending && steady_clock::now() < slot.retry.retry_at()) {
+        return;
+    }
+    slot.retry_pending = false;
+    start_download(slot);
 }
 
 void Station::end_download(Slot& slot) {
@@ -218,22 +333,47 @@ void Station::end_download(Slot& slot) {
     ++flashed_;
     completed_ += slot.run.result == RESULT_COMPLETE ? 1 : 0;
     slot.waiting_for_removal = true;
-    if (options_.report_path.empty()) {
+    slot.wait_reason.clear();
+    // The station writes the line of a run whose download did not: it found no modem (the
+    // station decides whether that counts), crashed, or could not start.
+    if (options_.report_path.empty() || slot.child_reported) {
         return;
     }
     std::string error;
-    if (!append_report(options_.report_path, report_object(slot.run, KORVAN_VERSION), error)) {
-        report_failed_ = true;
-        display_.show_note(slot.port,
-                           "Could not append to the report " + options_.report_path + ": " + error);
+    if (!append_report(options_.report_path, slot.run, error)) {
+        note_report_failure(slot, error);
     }
+}
+
+void Station::note_report_failure(const Slot& slot, const std::string& error) {
+    report_failed_ = true;
+    display_.show_note(slot.port,
+                       "Could not append to the report " + options_.report_path + ": " + error);
 }
 
 void Station::note_interrupt_once() {
     if (interrupt_requested() && !interrupt_noted_) {
         interrupt_noted_ = true;
         if (busy_count() > 0) {
-            display_.show_note("station", "Interrupted: the downloads in progress finish first");
+            display_.show_note("station",
+                               "Interrupted: the downloads in progress finish first (Ctrl-C "
+                               "again stops them at once)");
+        }
+    }
+}
+
+// A second Ctrl-C: the operator wants out now. The runs cut short are reported as such.
+void Station::abort_once() {
+    if (!abort_requested() || aborted_) {
+        return;
+    }
+    aborted_ = true;
+    if (busy_count() > 0) {
+        display_.show_note("station", "Stopping the downloads in progress at once");
+    }
+    for (const auto& slot : slots_) {
+        if (slot->child) {
+            slot->child->kill();
         }
     }
 }
@@ -291,6 +431,7 @@ int Station::run_batch() {
         redraw();
         collect_output();
         note_interrupt_once();
+        abort_once();
     }
     redraw();
     show_summary();
@@ -310,16 +451,7 @@ int Station::run_watch() {
             if (slot->named) {
                 slot->device = device_for_port(slot->port);
             }
-            const bool present = device_is_present(slot->device);
-            if (slot->waiting_for_removal && !present) {
-                slot->waiting_for_removal = false;
-                slot->run = waiting_run(slot->port, slot->device);
-                display_.show_modem_gone(slot->port);
-            } else if (slot->waiting_for_removal) {
-                continue;
-            } else if (present && !interrupt_requested()) {
-                start_download(*slot);
-            }
+            look_at_port(*slot);
         }
         redraw();
         if (busy_count() > 0) {
@@ -328,6 +460,7 @@ int Station::run_watch() {
             wait_for_child_output({}, LOOK_AGAIN_MS);
         }
         note_interrupt_once();
+        abort_once();
     }
     redraw();
     show_summary();
@@ -375,12 +508,12 @@ int run_production_line(const CliOptions& options) {
             return EXIT_USAGE_ERROR;
         }
     }
-    catch_interrupts();
+    defer_interrupts(SecondCtrlC::is_noted);
     const LineOutput output = output_for(options);
     if (output == LineOutput::terminal) {
         enable_terminal_sequences();
     }
-    LineDisplay display(std::cout, output);
+    LineDisplay display(std::cout, output, terminal_columns);
     Station station(options, display);
     return options.watch ? station.run_watch() : station.run_batch();
 }

@@ -10,6 +10,10 @@
 
 namespace {
 
+// The state whose step sends the erase packet: from there on the modem holds no working
+// firmware until the run completes, so an interrupt must not end the run.
+constexpr int STATE_ERASE = 3;
+
 // Like the window, a fresh timer identifier for every run.
 unsigned draw_timer_id() {
     std::minstd_rand generator(
@@ -41,8 +45,21 @@ bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleT
         set_current_download_path(options.image_path.c_str());
     }
 
-    run_timer_loop(timer, hooks.keep_going, [&](unsigned timer_id) {
+    bool interrupt_noted = false;
+    const auto keep_going = [&] {
+        if (interrupt_requested() && !interrupt_noted) {
+            interrupt_noted = true;
+            if (hooks.interrupted) {
+                hooks.interrupted();
+            }
+        }
+        return !hooks.keep_going || hooks.keep_going();
+    };
+    run_timer_loop(timer, keep_going, [&](unsigned timer_id) {
         const int state_before = sequencer.state();
+        if (state_before == STATE_ERASE) {
+            defer_interrupts(SecondCtrlC::ends_program);
+        }
         sequencer.OnTimer(timer_id);
         if (hooks.after_step) {
             hooks.after_step(sequencer, state_before);

@@ -9,16 +9,24 @@
 #include "tools/download_cli/console_timer.h"
 
 // What a host adds to the plain run: it sees the sequencer before the first step and after
-// every step, and says whether the run is to go on.
+// every step, says whether the run is to go on, and hears of an interrupt that came once
+// the erase had begun (the run goes on to its end then).
 struct SingleDownloadHooks {
     std::function<void(DownloadSequencer&)> before_run;
     std::function<void(const DownloadSequencer&, int state_before)> after_step;
     std::function<bool()> keep_going;
+    std::function<void()> interrupted;
 };
 
+// What the interrupted hook tells the user, on standard error.
+inline constexpr char RUN_GOES_ON_AFTER_INTERRUPT[] =
+    "korvan-download-cli: interrupted: the download goes on to its end, so that the modem is "
+    "not left half-written; press Ctrl-C again to abort at once";
+
 // One ordinary download: the ports of options (one device, or COM1..COM9), the image from
-// --image or modems.cfg, the sequencer driven by timer until the run ends. Returns false
-// with the reason in error when --port names a device that cannot be used.
+// --image or modems.cfg, the sequencer driven by timer until the run ends. Until the erase
+// begins an interrupt ends the program at once; from then on the run goes on to its end. Returns
+// false with the reason in error when --port names a device that cannot be used.
 bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
                          const SingleDownloadHooks& hooks, std::string& error,
                          PortFactory factory = serial_port_factory());

@@ -125,7 +125,7 @@ void ModemSession::handle_configure(SimTime now) {
         log_.write("configure answered with XOFF");
         return;
     }
-    std::vector<std::uint8_t> reply = command_reply(packet_code::configure);
+    std::vector<std::uint8_t> reply = command_reply(CMD_CONFIGURE);
     if (settings_.faults.corrupt_configure.count(configure_count_) != 0) {
         break_check_field(reply);
         log_.write("configure reply corrupted");
@@ -147,7 +147,7 @@ void ModemSession::handle_erase(const Frame& frame, SimTime now) {
     if (settings_.faults.no_erase_confirm) {
         return;
     }
-    send(command_reply(packet_code::erase), now + settings_.erase_time);
+    send(command_reply(CMD_ERASE), now + settings_.erase_time);
 }
 
 void ModemSession::handle_record(const Frame& frame, SimTime now) {
@@ -191,7 +191,7 @@ void ModemSession::handle_restore(const Frame& frame, SimTime now) {
     if (settings_.faults.no_restore_confirm) {
         return;
     }
-    send(command_reply(packet_code::restore), now);
+    send(command_reply(CMD_RESTORE), now);
     download_mode_ = false;
     log_.write("text mode");
 }

@@ -23,7 +23,8 @@ from korvan_sim import OutputLines, com_ports_mapped_away  # on the path end_to_
 RUN_TIMEOUT_S = 90
 
 
-class Line(unittest.TestCase):
+class StationFixture(unittest.TestCase):
+    """A test folder with an image, modems.cfg and a report path; simulators and a station."""
 
     def setUp(self):
         for tool in (CLI, SIM, IMAGE_TOOL):
@@ -58,10 +59,10 @@ class Line(unittest.TestCase):
         """No COM port may reach a real serial device: all nine lead nowhere."""
         return com_ports_mapped_away(self.folder)
 
-    def start_station(self, *arguments, environment=None):
+    def start_station(self, *arguments, environment=None, program=CLI):
         # A session of its own, so a signal to its group is what Ctrl-C on a terminal does.
         self.station = subprocess.Popen(
-            [str(CLI), *arguments], cwd=self.folder, env=environment or self.environment(),
+            [str(program), *arguments], cwd=self.folder, env=environment or self.environment(),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
         return self.station
 
@@ -81,7 +82,8 @@ class Line(unittest.TestCase):
         deadline = time.monotonic() + seconds
         while not condition():
             self.assertIsNone(self.station.poll(), f"the station ended while waiting for {what}")
-            self.assertLess(time.monotonic(), deadline, f"no {what}")
+            self.assertLess(time.monotonic(), deadline,
+                            f"no {what() if callable(what) else what}")
             time.sleep(0.05)
 
     def assert_flashed(self, simulator):
@@ -97,7 +99,9 @@ class Line(unittest.TestCase):
         self.assertEqual(report_object["identification"], "KORVAN 56K V.90 MODEM")
         self.assertEqual(report_object["version"], self.version)
 
-    # -------------------------------------------------------------------------------
+
+
+class Line(StationFixture):
 
     def test_batch_of_four(self):
         good = [self.start_simulator(f"good{n}") for n in (1, 2)]
@@ -214,7 +218,8 @@ class Line(unittest.TestCase):
         status, lines, err = self.finish_station()
 
         self.assertEqual(status, 0, err)
-        self.assertIn("station: Interrupted: the downloads in progress finish first", lines)
+        self.assertIn("station: Interrupted: the downloads in progress finish first (Ctrl-C "
+                      "again stops them at once)", lines)
         for modem in modems:
             self.assert_flashed(modem)
         self.assertEqual([report_object["result"] for report_object in self.report_objects()],
