@@ -144,12 +144,12 @@ void PortTrace::write_bytes(const std::vector<std::uint8_t>& bytes) {
     out_.flush();
 }
 
-void PortTrace::record_open(int index, const std::string& device, int baud, char parity,
-                            int data_bits, int stop_bits, PortObject* port) {
-    const std::string name = "COM" + std::to_string(index + 1);
-    write_event(now_ms(), "open " + name + " (" + device + ") " + std::to_string(baud) + " " +
-                              parity + std::to_string(data_bits) + std::to_string(stop_bits) +
-                              ": " + status_text(port->status));
+void PortTrace::record_open(const std::string& name, const std::string& device, int baud,
+                            char parity, int data_bits, int stop_bits, PortObject* port) {
+    const std::string port_name = name == device ? name : name + " (" + device + ")";
+    write_event(now_ms(), "open " + port_name + " " + std::to_string(baud) + " " + parity +
+                              std::to_string(data_bits) + std::to_string(stop_bits) + ": " +
+                              status_text(port->status));
     out_.flush();
     if (port->status != PORT_OK || watches.count(port) != 0) {
         return;

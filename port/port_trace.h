@@ -24,10 +24,10 @@ class PortTrace {
     PortTrace(const PortTrace&) = delete;
     PortTrace& operator=(const PortTrace&) = delete;
 
-    // An open of COM(index + 1) that returned port: the line, and when the port opened,
-    // the watch on its traffic.
-    void record_open(int index, const std::string& device, int baud, char parity, int data_bits,
-                     int stop_bits, PortObject* port);
+    // An open of the port called name (COM3, or the device itself) that returned port: the
+    // line, and when the port opened, the watch on its traffic.
+    void record_open(const std::string& name, const std::string& device, int baud, char parity,
+                     int data_bits, int stop_bits, PortObject* port);
     void record_speed_change(PortObject* port, int baud, PortStatus result);
 
     // What the slots of a watched port report; not for other callers.

@@ -17,11 +17,6 @@ constexpr const char* MODEM_MANAGER = "ModemManager";
 // Before ModemManager's own rules (77-mm-*, 80-mm-candidate), which read the variable.
 constexpr const char* MODEM_MANAGER_RULES = "/etc/udev/rules.d/70-korvan-modem-manager.rules";
 
-std::optional<std::string> environment_mapping(int number) {
-    const char* mapped = std::getenv(("KORVAN_COM" + std::to_string(number)).c_str());
-    return mapped != nullptr ? std::optional<std::string>(mapped) : std::nullopt;
-}
-
 std::optional<SerialDeviceInfo> device_at(const std::vector<SerialDeviceInfo>& devices,
                                           const std::string& path) {
     std::error_code error;
@@ -40,7 +35,7 @@ PortListingRow com_row(int number, const std::vector<SerialDeviceInfo>& devices,
                        const SystemRoots& roots) {
     PortListingRow row;
     row.com_number = number;
-    if (const std::optional<std::string> mapped = environment_mapping(number)) {
+    if (const std::optional<std::string> mapped = com_port_setting(number)) {
         row.device = *mapped;
         row.set_by = "KORVAN_COM" + std::to_string(number);
         row.info = device_at(devices, *mapped);
@@ -64,7 +59,7 @@ std::string reason_not_searched(const SerialDeviceInfo& device) {
     if (device.com_number > HIGHEST_SEARCHED_COM) {
         return "beyond_com9";
     }
-    return environment_mapping(device.com_number) ? "replaced_by_environment" : "";
+    return com_port_setting(device.com_number) ? "replaced_by_environment" : "";
 }
 
 PortListingRow passed_over_row(const SerialDeviceInfo& device, const std::string& reason,
@@ -264,7 +259,7 @@ std::vector<PortListingRow> list_ports(const SystemRoots& roots) {
     for (const SerialDeviceInfo& device : devices) {
         const bool searched_as_listed = device.com_number >= 1 &&
                                         device.com_number <= HIGHEST_SEARCHED_COM &&
-                                        !environment_mapping(device.com_number);
+                                        !com_port_setting(device.com_number);
         if (!searched_as_listed) {
             rows.push_back(passed_over_row(device, reason_not_searched(device), roots));
         }

@@ -12,6 +12,7 @@
 #include "tools/download_cli/console_host.h"
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/event_host.h"
+#include "tools/download_cli/image_check.h"
 #include "tools/download_cli/line_display.h"
 #include "tools/download_cli/line_report.h"
 #include "tools/download_cli/output_files.h"
@@ -506,6 +507,15 @@ int run_production_line(const CliOptions& options) {
             std::cerr << "korvan-download-cli: cannot append to " << options.report_path << ": "
                       << error << '\n';
             return EXIT_USAGE_ERROR;
+        }
+    }
+    if (!options.image_path.empty()) {
+        // One bad image would fail every port: said once, before any child starts.
+        const ImageCheck image = check_image(options.image_path);
+        if (!image.valid()) {
+            std::cerr << "korvan-download-cli: " << printable(options.image_path) << ": "
+                      << image.problem << '\n';
+            return EXIT_DOWNLOAD_FAILED;
         }
     }
     defer_interrupts(SecondCtrlC::is_noted);

@@ -284,7 +284,7 @@ class NamesAndFiles(Line):
 
         com3 = next(line for line in listing.stdout.splitlines() if line.startswith("COM3 "))
         self.assertIn(holders, com3)
-        self.assertIn(f"COM3 ({path}): {holders}, skipped", search.stderr.splitlines())
+        self.assertIn(f"COM3 ({path}): {holders}", search.stderr.splitlines())
 
 
 if __name__ == "__main__":
