@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "port/clock.h"
+#include "port/port_trace.h"
 #include "port/port_transfer.h"
 
 namespace {
@@ -53,6 +55,9 @@ int send_at_command(PortObject* port, const char* command, char* reply) {
 
     port->clear_tx(port);
     port_drain_input(port, static_cast<int>(AT_REPLY_TIMEOUT_MS));
+    port_trace_label(port,
+                     "AT line \"" + std::string(command_line, std::strlen(command_line) - 1) + "\"",
+                     "AT reply");
     port_write_string(port, command_line, PORT_TERM_NONE);
 
     Clock& clock = port_clock();

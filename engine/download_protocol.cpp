@@ -1,11 +1,31 @@
 #include "engine/download_protocol.h"
 
 #include <cstring>
+#include <string>
 
 #include "engine/block_checksum.h"
+#include "port/port_trace.h"
 #include "port/port_transfer.h"
 
 namespace {
+
+// What a request and its reply are called in a trace of the line.
+struct ExchangeNames {
+    std::string request;
+    std::string request_again;  // the same request sent once more
+    std::string reply;
+};
+
+ExchangeNames command_names(std::uint16_t code) {
+    switch (code) {
+        case CMD_CONFIGURE:
+            return {"configure", "configure", "configure reply"};
+        case CMD_RESTORE:
+            return {"restore", "restore", "restore reply"};
+        default:
+            return {"bytes", "bytes", "reply"};
+    }
+}
 
 bool command_reply_ok(const std::uint8_t* reply) {
     return check_field_matches(reply, COMMAND_REPLY_SIZE - 2);
@@ -16,10 +36,12 @@ bool command_reply_ok(const std::uint8_t* reply) {
 // thrown away first so it is never taken for this request's reply.
 template <typename ReplyCheck>
 int exchange(PortObject* port, const std::uint8_t* request, std::size_t request_size,
-             std::uint8_t* reply, std::size_t reply_size, int timeout_ms, ReplyCheck reply_ok) {
+             std::uint8_t* reply, std::size_t reply_size, int timeout_ms, ReplyCheck reply_ok,
+             const ExchangeNames& names) {
     for (int attempt = 0; attempt < EXCHANGE_ATTEMPTS; ++attempt) {
         port->clear_tx(port);
         port_drain_input(port, timeout_ms);
+        port_trace_label(port, attempt == 0 ? names.request : names.request_again, names.reply);
         if (port->write_block(port, request, static_cast<unsigned>(request_size)) != PORT_OK) {
             continue;
         }
@@ -43,7 +65,7 @@ int exchange_command(PortObject* port, std::uint16_t code, std::uint16_t context
     write_le16(packet + 2, context_word);
     write_le16(packet + 4, block_checksum(packet, 4));
     return exchange(port, packet, sizeof packet, reply, COMMAND_REPLY_SIZE,
-                    COMMAND_REPLY_TIMEOUT_MS, command_reply_ok);
+                    COMMAND_REPLY_TIMEOUT_MS, command_reply_ok, command_names(code));
 }
 
 int erase_memory(PortObject* port, const std::uint8_t* device_info, std::uint8_t* reply) {
@@ -52,13 +74,15 @@ int erase_memory(PortObject* port, const std::uint8_t* device_info, std::uint8_t
     std::memcpy(packet + 2, device_info, DEVICE_INFO_SIZE);
     write_le16(packet + 10, block_checksum(packet, 10));
     return exchange(port, packet, sizeof packet, reply, COMMAND_REPLY_SIZE, ERASE_REPLY_TIMEOUT_MS,
-                    command_reply_ok);
+                    command_reply_ok, {"erase", "erase", "erase reply"});
 }
 
-int program_block(PortObject* port, const std::uint8_t* record, std::uint8_t* reply) {
+int program_block(PortObject* port, const std::uint8_t* record, int record_number,
+                  std::uint8_t* reply) {
     auto acknowledges_record = [record](const std::uint8_t* ack) {
         return check_field_matches(ack, 2) && read_le16(ack) == read_le16(record);
     };
+    const std::string name = "record " + std::to_string(record_number);
     return exchange(port, record, PROGRAM_PACKET_SIZE, reply, BLOCK_ACK_SIZE, BLOCK_ACK_TIMEOUT_MS,
-                    acknowledges_record);
+                    acknowledges_record, {name, name + " again", "acknowledgement of " + name});
 }

@@ -34,5 +34,6 @@ int exchange_command(PortObject* port, std::uint16_t code, std::uint16_t context
 // Erase packet: CMD_ERASE and the device info of the configure reply. reply: 16 bytes.
 int erase_memory(PortObject* port, const std::uint8_t* device_info, std::uint8_t* reply);
 // One image record sent unchanged; the acknowledgement (4 bytes into reply) must repeat
-// its record tag.
-int program_block(PortObject* port, const std::uint8_t* record, std::uint8_t* reply);
+// its record tag. record_number (from 1) names it in a trace of the line.
+int program_block(PortObject* port, const std::uint8_t* record, int record_number,
+                  std::uint8_t* reply);

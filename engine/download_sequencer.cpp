@@ -12,9 +12,6 @@
 
 namespace {
 
-// Line speeds tried on every port that opens, fastest first.
-constexpr int SEARCH_BAUD_RATES[] = {115200, 57600};
-constexpr int OPEN_BAUD = 9600;
 constexpr std::uint32_t STEP_PAUSE_MS = 1000;
 
 enum State {
@@ -27,12 +24,12 @@ enum State {
     STATE_COMPLETE = 6,
 };
 
+}  // namespace
+
 std::string default_modem_map_path() {
     return std::string(".") + static_cast<char>(std::filesystem::path::preferred_separator) +
            "modems.cfg";
 }
-
-}  // namespace
 
 const std::vector<PortTableEntry>& default_port_table() {
     static const std::vector<PortTableEntry> table = {
@@ -131,7 +128,7 @@ int DownloadSequencer::search_and_configure() {
     for (const PortTableEntry& entry : port_table_) {
         // A port whose device did not open stays on the open-port list, where the exit-time
         // clean-up (or the end of the run, if it is the last one tried) closes it.
-        port_ = factory_.open(entry.index, OPEN_BAUD, 'N', 8, 1);
+        port_ = factory_.open(entry, OPEN_BAUD, 'N', 8, 1);
         if (port_ == nullptr || port_->status != PORT_OK) {
             continue;
         }
@@ -200,7 +197,7 @@ int DownloadSequencer::program_step() {
     }
     // Counted once per record, however many attempts sending it takes.
     checksum_total_ = static_cast<std::uint16_t>(checksum_total_ + record_checksum(record_));
-    if (program_block(port_, record_, ack) != 0) {
+    if (program_block(port_, record_, block_count_ + 1, ack) != 0) {
         host_.report_outcome("Could not program modem!");
         return -1;
     }

@@ -11,21 +11,33 @@
 #include "port/clock.h"
 #include "port/port_object.h"
 
+// One entry of the port search: 0-based index (0 is COM1), the port's name as the user
+// knows it (COM3, or the device itself), and the device to open: empty for the serial
+// layer's own device of COM(index + 1).
+struct PortTableEntry {
+    int index;
+    std::string name;
+    std::string device = {};
+};
+
 // How the sequencer opens ports and changes their speed; tests put a fake modem here.
 struct PortFactory {
-    std::function<PortObject*(int index, int baud, char parity, int data_bits, int stop_bits)> open;
+    std::function<PortObject*(const PortTableEntry& port, int baud, char parity, int data_bits,
+                              int stop_bits)>
+        open;
     std::function<PortStatus(PortObject* port, int baud)> set_baud_rate;
 };
 // open_windows_port and set_baud_rate of the serial driver.
 PortFactory serial_port_factory();
-
-// One entry of the port search: 0-based index (0 is COM1) and the port's name.
-struct PortTableEntry {
-    int index;
-    std::string name;
-};
 // COM3, COM4, COM2, COM1, COM5..COM9.
 const std::vector<PortTableEntry>& default_port_table();
+
+// Every port is opened at OPEN_BAUD, then searched at each of SEARCH_BAUD_RATES in turn.
+inline constexpr int OPEN_BAUD = 9600;
+inline constexpr int SEARCH_BAUD_RATES[] = {115200, 57600};
+
+// ".\modems.cfg" on Windows, "./modems.cfg" elsewhere.
+std::string default_modem_map_path();
 
 inline constexpr unsigned SEQUENCER_TIMER_PERIOD_MS = 25;
 

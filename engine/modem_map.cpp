@@ -1,4 +1,5 @@
 #include "engine/modem_map.h"
+#include <utility>
 
 namespace {
 
@@ -122,13 +123,22 @@ std::vector<ModemMapEntry> parse_modem_map(std::string_view text) {
     return entries;
 }
 
-std::optional<std::string> find_modem_image(ModemMapReader& map, std::string_view reply) {
+std::optional<ModemMapMatch> find_modem_map_match(ModemMapReader& map, std::string_view reply) {
     std::string line;
+    int line_number = 0;
     while (map.next_line(line)) {
+        ++line_number;
         auto entry = parse_modem_map_line(line);
         if (entry && reply.find(entry->model_text) != std::string_view::npos) {
-            return entry->image_path;
+            return ModemMapMatch{line_number, line, std::move(*entry)};
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> find_modem_image(ModemMapReader& map, std::string_view reply) {
+    if (std::optional<ModemMapMatch> match = find_modem_map_match(map, reply)) {
+        return std::move(match->entry.image_path);
     }
     return std::nullopt;
 }

@@ -49,6 +49,15 @@ std::optional<ModemMapEntry> parse_modem_map_line(std::string_view line);
 // Every entry of the file's text, in file order.
 std::vector<ModemMapEntry> parse_modem_map(std::string_view text);
 
+// The first entry whose model text occurs (case-sensitive) in reply, with its line: the
+// line number (1 is the first) and the line as read. Reads no further than that entry.
+struct ModemMapMatch {
+    int line_number = 0;
+    std::string line;
+    ModemMapEntry entry;
+};
+std::optional<ModemMapMatch> find_modem_map_match(ModemMapReader& map, std::string_view reply);
+
 // The image path of the first entry whose model text occurs (case-sensitive) in reply,
 // reading no further than that entry.
 std::optional<std::string> find_modem_image(ModemMapReader& map, std::string_view reply);

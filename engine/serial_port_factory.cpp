@@ -8,11 +8,14 @@
 namespace {
 
 // The driver's open, reported to the port trace when one is installed.
-PortObject* open_serial_port(int index, int baud, char parity, int data_bits, int stop_bits) {
-    PortObject* port = open_windows_port(index, baud, parity, data_bits, stop_bits);
+PortObject* open_serial_port(const PortTableEntry& entry, int baud, char parity, int data_bits,
+                             int stop_bits) {
+    PortObject* port =
+        open_windows_port(entry.index, baud, parity, data_bits, stop_bits, entry.device);
     if (PortTrace* trace = port_trace()) {
-        trace->record_open(index, serial_device_name(index), baud, parity, data_bits, stop_bits,
-                           port);
+        const std::string device =
+            entry.device.empty() ? serial_device_name(entry.index) : entry.device;
+        trace->record_open(entry.name, device, baud, parity, data_bits, stop_bits, port);
     }
     return port;
 }

@@ -235,6 +235,11 @@ bool listing_order(const SerialDeviceInfo& a, const SerialDeviceInfo& b) {
 
 }  // namespace
 
+std::optional<std::string> com_port_setting(int number) {
+    const char* mapped = std::getenv(("KORVAN_COM" + std::to_string(number)).c_str());
+    return mapped != nullptr ? std::optional<std::string>(mapped) : std::nullopt;
+}
+
 SystemRoots system_roots() {
     SystemRoots roots;
     if (const char* root = std::getenv("KORVAN_SYSTEM_ROOT"); root != nullptr && *root != '\0') {

@@ -19,6 +19,10 @@ struct SystemRoots {
 // /sys, /dev and /proc, under the directory named by KORVAN_SYSTEM_ROOT when that is set.
 SystemRoots system_roots();
 
+// The device the user's setting KORVAN_COM<number> names, when it is set (an empty value
+// names no device). The one place that setting is read.
+std::optional<std::string> com_port_setting(int number);
+
 enum class SerialDeviceKind { uart, phantom_uart, usb, acm, other };
 
 struct SerialDeviceInfo {

@@ -38,6 +38,9 @@ PortState diagnose_refused_open(const std::string& path, const SystemRoots& root
 // another program holds it exclusively; never opens a phantom UART or the console.
 PortState probe_port_state(const std::string& path, const SystemRoots& roots);
 
+// The state's name in machine-readable output: "free", "in_use", "no_permission", ...
+std::string port_use_name(PortUse use);
+
 // "free", "in use by ModemManager (pid 812)", "in use by ModemManager (pid 812) and minicom
 // (pid 900)", "no permission to open it (add yourself to
 // the 'dialout' group)", ...

@@ -1,8 +1,9 @@
 #include "port/port_trace.h"
 
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <ostream>
+#include <utility>
 
 struct PortTrace::Watch {
     PortTrace* trace = nullptr;
@@ -14,20 +15,16 @@ struct PortTrace::Watch {
     PortStatus (*close)(PortObject* port) = nullptr;
     PortStatus (*write_block)(PortObject* port, const void* bytes, unsigned length) = nullptr;
     PortStatus (*read_block)(PortObject* port, void* buffer, unsigned maximum) = nullptr;
-    // What the bytes said so far.
+    // The caller's names for the next write and its answer, once it gave them.
+    std::optional<std::pair<std::string, std::string>> label;
     std::string reply_name = "unrequested bytes";  // what the next received bytes answer
-    int record_number = 0;
-    std::vector<std::uint8_t> last_record;
-    std::vector<std::uint8_t> received;  // not written out yet
+    std::vector<std::uint8_t> received;            // not written out yet
     std::uint32_t received_at_ms = 0;
 };
 
 namespace {
 
 constexpr std::size_t BYTES_PER_LINE = 16;
-constexpr std::size_t COMMAND_PACKET_SIZE = 6;
-constexpr std::size_t ERASE_PACKET_SIZE = 12;
-constexpr std::size_t RECORD_PACKET_SIZE = 1028;
 
 PortTrace* installed_trace = nullptr;
 std::map<PortObject*, PortTrace::Watch> watches;
@@ -84,46 +81,16 @@ void give_slots_back(PortTrace::Watch& watch) {
     port->read_block = watch.read_block;
 }
 
-bool starts_with(const std::uint8_t* bytes, std::size_t length, std::uint8_t first,
-                 std::uint8_t second) {
-    return length >= 2 && bytes[0] == first && bytes[1] == second;
-}
-
-// The name of a request from its bytes; also sets what its reply will be called.
-std::string name_request(PortTrace::Watch& watch, const std::uint8_t* bytes, std::size_t length) {
-    if (starts_with(bytes, length, 'A', 'T')) {
-        watch.reply_name = "AT reply";
-        std::string line(reinterpret_cast<const char*>(bytes), length);
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) {
-            line.pop_back();
-        }
-        return "AT line \"" + line + "\"";
+// The name of a request from its label; also sets what its reply will be called.
+std::string name_request(PortTrace::Watch& watch) {
+    if (!watch.label) {
+        watch.reply_name = "reply";
+        return "bytes";
     }
-    if (length == COMMAND_PACKET_SIZE && starts_with(bytes, length, 0x00, 0x01)) {
-        watch.reply_name = "configure reply";
-        return "configure";
-    }
-    if (length == COMMAND_PACKET_SIZE && starts_with(bytes, length, 0x00, 0x03)) {
-        watch.reply_name = "restore reply";
-        return "restore";
-    }
-    if (length == ERASE_PACKET_SIZE && starts_with(bytes, length, 0x00, 0x02)) {
-        watch.reply_name = "erase reply";
-        return "erase";
-    }
-    if (length == RECORD_PACKET_SIZE) {
-        const std::vector<std::uint8_t> record(bytes, bytes + length);
-        const bool again = record == watch.last_record;
-        if (!again) {
-            ++watch.record_number;
-            watch.last_record = record;
-        }
-        const std::string number = std::to_string(watch.record_number);
-        watch.reply_name = "acknowledgement of record " + number;
-        return "record " + number + (again ? " again" : "");
-    }
-    watch.reply_name = "reply";
-    return "bytes";
+    auto [request, reply] = std::move(*watch.label);
+    watch.label.reset();
+    watch.reply_name = std::move(reply);
+    return request;
 }
 
 std::string status_text(PortStatus status) {
@@ -177,12 +144,12 @@ void PortTrace::write_bytes(const std::vector<std::uint8_t>& bytes) {
     out_.flush();
 }
 
-void PortTrace::record_open(int index, const std::string& device, int baud, char parity,
-                            int data_bits, int stop_bits, PortObject* port) {
-    const std::string name = "COM" + std::to_string(index + 1);
-    write_event(now_ms(), "open " + name + " (" + device + ") " + std::to_string(baud) + " " +
-                              parity + std::to_string(data_bits) + std::to_string(stop_bits) +
-                              ": " + status_text(port->status));
+void PortTrace::record_open(const std::string& name, const std::string& device, int baud,
+                            char parity, int data_bits, int stop_bits, PortObject* port) {
+    const std::string port_name = name == device ? name : name + " (" + device + ")";
+    write_event(now_ms(), "open " + port_name + " " + std::to_string(baud) + " " + parity +
+                              std::to_string(data_bits) + std::to_string(stop_bits) + ": " +
+                              status_text(port->status));
     out_.flush();
     if (port->status != PORT_OK || watches.count(port) != 0) {
         return;
@@ -220,7 +187,7 @@ void PortTrace::record_speed_change(PortObject* port, int baud, PortStatus resul
 void PortTrace::record_sent(Watch& watch, const std::uint8_t* bytes, std::size_t length,
                             PortStatus result) {
     flush_received(watch);
-    const std::string name = name_request(watch, bytes, length);
+    const std::string name = name_request(watch);
     std::string text = "TX " + watch.name + " " + name + ", " + std::to_string(length) + " bytes";
     if (result != PORT_OK) {
         text += " (" + status_text(result) + ", " + std::to_string(watch.port->count) + " taken)";
@@ -255,6 +222,13 @@ void PortTrace::flush_received(Watch& watch) {
                                           std::to_string(watch.received.size()) + " bytes");
     write_bytes(watch.received);
     watch.received.clear();
+}
+
+void port_trace_label(PortObject* port, const std::string& request, const std::string& reply) {
+    const auto watched = watches.find(port);
+    if (watched != watches.end()) {
+        watched->second.label.emplace(request, reply);
+    }
 }
 
 void set_port_trace(PortTrace* trace) {

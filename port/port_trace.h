@@ -11,10 +11,11 @@
 
 // A record of everything said on the serial line, for the file a user sends when a real
 // modem fails: opens, closes and speed changes, and every byte each way with its time in
-// milliseconds, in hex and as text, each request named from its bytes (AT line, configure,
-// erase, record N, restore) and each reply after the request it answers (AT reply,
-// configure reply, acknowledgement of record N). It works by taking over the slots of
-// the port objects it is shown, so nothing above the port layer knows it is there.
+// milliseconds, in hex and as text. The port layer moves bytes and knows no protocol: what
+// a request is (AT line, configure, erase, record N, restore) and what its reply answers
+// is told by the caller through port_trace_label() before it writes. It works by taking
+// over the slots of the port objects it is shown, so nothing above the port layer needs to
+// know whether it is there.
 class PortTrace {
   public:
     PortTrace(std::ostream& out, Clock& clock);
@@ -23,10 +24,10 @@ class PortTrace {
     PortTrace(const PortTrace&) = delete;
     PortTrace& operator=(const PortTrace&) = delete;
 
-    // An open of COM(index + 1) that returned port: the line, and when the port opened,
-    // the watch on its traffic.
-    void record_open(int index, const std::string& device, int baud, char parity, int data_bits,
-                     int stop_bits, PortObject* port);
+    // An open of the port called name (COM3, or the device itself) that returned port: the
+    // line, and when the port opened, the watch on its traffic.
+    void record_open(const std::string& name, const std::string& device, int baud, char parity,
+                     int data_bits, int stop_bits, PortObject* port);
     void record_speed_change(PortObject* port, int baud, PortStatus result);
 
     // What the slots of a watched port report; not for other callers.
@@ -46,6 +47,11 @@ class PortTrace {
     Clock& clock_;
     std::uint32_t start_ms_;
 };
+
+// Names the next write on port and the bytes received after it, in the trace watching the
+// port if there is one: port_trace_label(port, "record 17", "acknowledgement of record 17").
+// A write with no label is called "bytes" and its answer "reply".
+void port_trace_label(PortObject* port, const std::string& request, const std::string& reply);
 
 // The trace that ports opened by serial_port_factory() report to; nullptr (the default)
 // traces nothing. The caller keeps ownership and removes it before destroying it.

@@ -128,8 +128,9 @@ inline constexpr int SERIAL_CLRDTR = 6;
 
 // False on a host without serial-device support.
 bool serial_host_supported();
-// Opens COM(index + 1) for exclusive reading and writing with asynchronous I/O.
-SerialHandle serial_open(int index);
+// Opens device, or COM(index + 1) when device is empty, for exclusive reading and writing
+// with asynchronous I/O.
+SerialHandle serial_open(int index, const std::string& device);
 // The device COM(index + 1) stands for, as the user would name it (\\.\COM3, /dev/ttyUSB0).
 std::string serial_device_name(int index);
 bool serial_setup_queues(SerialHandle device, std::uint32_t rx_size, std::uint32_t tx_size);

@@ -394,9 +394,8 @@ bool release_device(PosixSerialDevice* device) {
 }  // namespace
 
 std::string serial_device_path(int index) {
-    const std::string number = std::to_string(index + 1);
-    if (const char* mapped = std::getenv(("KORVAN_COM" + number).c_str())) {
-        return mapped;
+    if (std::optional<std::string> mapped = com_port_setting(index + 1)) {
+        return *mapped;
     }
     const std::optional<SerialDeviceInfo> device =
         com_port_device(scan_serial_devices(system_roots()), index + 1);
@@ -435,12 +434,12 @@ bool serial_host_supported() {
     return true;
 }
 
-SerialHandle serial_open(int index) {
-    if (index < 0) {
+SerialHandle serial_open(int index, const std::string& named_device) {
+    if (index < 0 && named_device.empty()) {
         fail(SERIAL_ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    const std::string path = serial_device_path(index);
+    const std::string path = named_device.empty() ? serial_device_path(index) : named_device;
     if (!may_be_opened(path)) {
         return nullptr;
     }

@@ -193,11 +193,10 @@ bool serial_host_supported() {
     return !(not_nt && major == 3);
 }
 
-SerialHandle serial_open(int index) {
-    char name[32];
-    wsprintfA(name, "\\\\.\\COM%d", index + 1);
-    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+SerialHandle serial_open(int index, const std::string& device) {
+    const std::string name = device.empty() ? serial_device_name(index) : device;
+    HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
 }
 

@@ -408,12 +408,12 @@ void apply_driver_settings(WindowsDriverRecord& record) {
 
 }  // namespace
 
-PortStatus open_windows_device(PortObject* port, int index) {
+PortStatus open_windows_device(PortObject* port, int index, const std::string& device) {
     WindowsDriverRecord& record = record_of(port);
     record.rx_queue_size = port_rx_queue_size;
     record.tx_queue_size = port_tx_queue_size;
     record.line_error_flags = 0;
-    SerialHandle handle = serial_open(index);
+    SerialHandle handle = serial_open(index, device);
     port->status = PORT_OK;
     if (handle == nullptr) {
         port->status = map_platform_error();
@@ -431,7 +431,8 @@ PortStatus open_windows_device(PortObject* port, int index) {
     return port->status;
 }
 
-PortObject* open_windows_port(int index, int baud, char parity, int data_bits, int stop_bits) {
+PortObject* open_windows_port(int index, int baud, char parity, int data_bits, int stop_bits,
+                              const std::string& device) {
     auto* port = static_cast<PortObject*>(allocate_port_memory(sizeof(PortObject)));
     if (port == nullptr) {
         return hand_out_fallback_port_object();
@@ -450,7 +451,7 @@ PortObject* open_windows_port(int index, int baud, char parity, int data_bits, i
     port->driver = record;
     port->port_index = index;
     port->driver_kind = WINDOWS_DRIVER_KIND;
-    if (open_windows_device(port, index) < 0) {
+    if (open_windows_device(port, index, device) < 0) {
         return port;
     }
     driver_set_line_format(port, baud, parity, data_bits, stop_bits);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "port/port_object.h"
 #include "port/serial_device.h"
@@ -25,12 +26,14 @@ struct WindowsDriverRecord {
     SerialIoBlock io_block;
 };
 
-// Opens COM(index + 1) with the given line format. Never returns nullptr: the caller looks
-// at status (PORT_OK: open and set up) and owns the object either way.
-PortObject* open_windows_port(int index, int baud, char parity, int data_bits, int stop_bits);
+// Opens COM(index + 1), or device when one is given, with the given line format. Never
+// returns nullptr: the caller looks at status (PORT_OK: open and set up) and owns the object
+// either way.
+PortObject* open_windows_port(int index, int baud, char parity, int data_bits, int stop_bits,
+                              const std::string& device = {});
 
 // Opens the device and sets up the driver record; the open's steps after allocation.
-PortStatus open_windows_device(PortObject* port, int index);
+PortStatus open_windows_device(PortObject* port, int index, const std::string& device = {});
 
 // Changes only the device's line speed, without any check; status and dcb stay as they are.
 PortStatus set_baud_rate(PortObject* port, int baud);

@@ -1,8 +1,8 @@
 ; Installer of the Korvan Download Utility for 64-bit Windows, built on Linux by makensis:
 ;   makensis -DVERSION=1.0.0 -DBIN_DIR=build/win/bin -DOUT_FILE=setup.exe korvan-download.nsi
-; Installs both programs under Program Files for all users, a Start-menu shortcut to the
-; window program and an uninstaller listed in Add/Remove Programs. /S installs and
-; uninstalls silently.
+; Installs both programs and their manual pages as text under Program Files for all users,
+; a Start-menu shortcut to the window program and an uninstaller listed in Add/Remove
+; Programs. /S installs and uninstalls silently.
 
 !macro REQUIRE_DEFINE name
   !ifndef ${name}
@@ -50,6 +50,9 @@ Section "Install"
   SetOutPath "$INSTDIR"
   File "${BIN_DIR}/korvan-download.exe"
   File "${BIN_DIR}/korvan-download-cli.exe"
+  ; The manual pages as text: Windows has no man.
+  File "${BIN_DIR}/korvan-download.txt"
+  File "${BIN_DIR}/korvan-download-cli.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The shortcut starts the program in its own folder, where an administrator can keep
@@ -75,6 +78,8 @@ Section "Uninstall"
   Delete "${SHORTCUT}"
   Delete "$INSTDIR\korvan-download.exe"
   Delete "$INSTDIR\korvan-download-cli.exe"
+  Delete "$INSTDIR\korvan-download.txt"
+  Delete "$INSTDIR\korvan-download-cli.txt"
   Delete "$INSTDIR\uninstall.exe"
   ; Only if empty: files a user put here (modems.cfg, images) stay.
   RMDir "$INSTDIR"

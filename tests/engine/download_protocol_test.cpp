@@ -4,9 +4,12 @@
 
 #include <array>
 #include <functional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "engine/block_checksum.h"
+#include "port/port_trace.h"
 #include "tests/engine/fake_modem.h"
 #include "tests/engine/image_files.h"
 #include "tests/support/fake_clock.h"
@@ -59,7 +62,7 @@ TEST_F(DownloadProtocolTest, RequestsCarryTheirFieldsAndCheckField) {
 
     Bytes record = make_image_record(0x4321, 7);
     std::uint8_t ack[BLOCK_ACK_SIZE];
-    ASSERT_EQ(program_block(port, record.data(), ack), 0);
+    ASSERT_EQ(program_block(port, record.data(), 1, ack), 0);
     EXPECT_EQ(modem.requests[2], record);
     EXPECT_EQ(Bytes(ack, ack + 4), make_block_ack(0x4321));
 
@@ -95,7 +98,7 @@ TEST_F(DownloadProtocolTest, SilenceFailsAfterTwoFullTimeouts) {
     const Case cases[] = {
         {"configure", [&] { return exchange_command(port, CMD_CONFIGURE, 0, reply); }, 1000},
         {"erase", [&] { return erase_memory(port, device_info, reply); }, 20000},
-        {"program", [&] { return program_block(port, record.data(), ack); }, 2000},
+        {"program", [&] { return program_block(port, record.data(), 1, ack); }, 2000},
     };
     for (const Case& c : cases) {
         const std::size_t requests_before = modem.requests.size();
@@ -111,18 +114,44 @@ TEST_F(DownloadProtocolTest, AcknowledgementMustRepeatTheRecordTag) {
     Bytes record = make_image_record(0x0042, 3);
     std::uint8_t ack[BLOCK_ACK_SIZE];
     answer_with({make_block_ack(0x0043), make_block_ack(0x0042)});
-    EXPECT_EQ(program_block(port, record.data(), ack), 0);
+    EXPECT_EQ(program_block(port, record.data(), 1, ack), 0);
     EXPECT_EQ(modem.requests.size(), 2u);
 
     modem.requests.clear();
     answer_with({make_block_ack(0x0043), make_block_ack(0x4200)});
-    EXPECT_EQ(program_block(port, record.data(), ack), -1);
+    EXPECT_EQ(program_block(port, record.data(), 1, ack), -1);
     EXPECT_EQ(modem.requests.size(), 2u);
 
     Bytes bad_check = make_block_ack(0x0042);
     bad_check[3] ^= 0x80;
     answer_with({bad_check, bad_check});
-    EXPECT_EQ(program_block(port, record.data(), ack), -1);
+    EXPECT_EQ(program_block(port, record.data(), 1, ack), -1);
+}
+
+TEST_F(DownloadProtocolTest, TraceNamesTheRecordItsSecondAttemptAndTheirAcknowledgements) {
+    std::ostringstream out;
+    {
+        PortTrace trace(out, clock);
+        trace.record_open(0, "memory", 115200, 'N', 8, 1, port);
+        Bytes record = make_image_record(0x0042, 3);
+        std::uint8_t ack[BLOCK_ACK_SIZE];
+        answer_with({make_block_ack(0x0043), make_block_ack(0x0042)});
+        ASSERT_EQ(program_block(port, record.data(), 17, ack), 0);
+    }
+    std::vector<std::string> events;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+        if (const auto at = line.find(" ms  "); at != std::string::npos && at < 15) {
+            events.push_back(line.substr(at + 5));
+        }
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "open COM1 (memory) 115200 N81: ok",
+                          "TX COM1 record 17, 1028 bytes",
+                          "RX COM1 acknowledgement of record 17, 4 bytes",
+                          "TX COM1 record 17 again, 1028 bytes",
+                          "RX COM1 acknowledgement of record 17, 4 bytes",
+                      }));
 }
 
 TEST_F(DownloadProtocolTest, StaleInputIsDrainedAndSurplusWaitsForTheNextDrain) {
@@ -164,7 +193,7 @@ TEST_F(DownloadProtocolTest, RequestTheQueueRefusesFailsWithoutWaiting) {
     Bytes record = make_image_record(1, 1);
     std::uint8_t ack[BLOCK_ACK_SIZE];
     const std::uint32_t start = clock.now();
-    EXPECT_EQ(program_block(port, record.data(), ack), -1);
+    EXPECT_EQ(program_block(port, record.data(), 1, ack), -1);
     EXPECT_LT(elapsed_since(start), 10u);
     EXPECT_EQ(line.write_calls, 2);
 }

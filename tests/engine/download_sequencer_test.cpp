@@ -58,7 +58,9 @@ class DownloadSequencerTest : public ::testing::Test {
 
     PortFactory factory() {
         PortFactory f;
-        f.open = [this](int index, int baud, char parity, int data_bits, int stop_bits) {
+        f.open = [this](const PortTableEntry& entry, int baud, char parity, int data_bits,
+                        int stop_bits) {
+            const int index = entry.index;
             EXPECT_EQ(baud, 9600);
             EXPECT_EQ(parity, 'N');
             EXPECT_EQ(data_bits, 8);

@@ -3,24 +3,6 @@
 #include "engine/block_checksum.h"
 #include "engine/download_protocol.h"
 
-std::vector<std::uint8_t> make_command_reply(std::uint16_t code,
-                                             const std::array<std::uint8_t, 8>& device_info,
-                                             std::uint16_t context_word) {
-    std::vector<std::uint8_t> reply(COMMAND_REPLY_SIZE, 0xA5);
-    write_le16(reply.data(), code);
-    std::copy(device_info.begin(), device_info.end(), reply.begin() + 2);
-    write_le16(reply.data() + 12, context_word);
-    write_le16(reply.data() + 14, block_checksum(reply.data(), 14));
-    return reply;
-}
-
-std::vector<std::uint8_t> make_block_ack(std::uint16_t tag) {
-    std::vector<std::uint8_t> ack(BLOCK_ACK_SIZE);
-    write_le16(ack.data(), tag);
-    write_le16(ack.data() + 2, block_checksum(ack.data(), 2));
-    return ack;
-}
-
 FakeModem::FakeModem(MemoryLine& line) : line_(line) {
     line_.on_write = [this](MemoryLine&, const std::uint8_t* bytes, std::size_t length) {
         on_write(bytes, length);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/memory_port.h"
+#include "tools/modem_sim/modem_replies.h"
 
 // Plays the modem at the far end of a MemoryLine: answers AT commands in text mode and,
 // after "AT*D", the packets of the download mode. Every knob below is a fault to inject.
@@ -49,10 +50,3 @@ class FakeModem {
     MemoryLine& line_;
     std::string pending_line_;
 };
-
-// 16-byte command reply with a valid check field.
-std::vector<std::uint8_t> make_command_reply(std::uint16_t code,
-                                             const std::array<std::uint8_t, 8>& device_info,
-                                             std::uint16_t context_word);
-// 4-byte block acknowledgement with a valid check field.
-std::vector<std::uint8_t> make_block_ack(std::uint16_t tag);

@@ -16,21 +16,21 @@ void check_frame(const Frame& frame, std::vector<std::uint8_t>& framed) {
     switch (frame.kind) {
         case FrameKind::configure:
         case FrameKind::restore:
-            sound = size == COMMAND_PACKET_BYTES && check_field_matches(frame.bytes.data(), 4);
+            sound = size == COMMAND_PACKET_SIZE && check_field_matches(frame.bytes.data(), 4);
             break;
         case FrameKind::erase:
-            sound = size == ERASE_PACKET_BYTES && check_field_matches(frame.bytes.data(), 10);
+            sound = size == ERASE_PACKET_SIZE && check_field_matches(frame.bytes.data(), 10);
             break;
         case FrameKind::record:
-            sound = size == PROGRAM_PACKET_BYTES &&
-                    check_field_matches(frame.bytes.data(), PROGRAM_PACKET_BYTES - 2);
+            sound = size == PROGRAM_PACKET_SIZE &&
+                    check_field_matches(frame.bytes.data(), PROGRAM_PACKET_SIZE - 2);
             break;
         case FrameKind::bad_record:
-            sound = size == PROGRAM_PACKET_BYTES &&
-                    !check_field_matches(frame.bytes.data(), PROGRAM_PACKET_BYTES - 2);
+            sound = size == PROGRAM_PACKET_SIZE &&
+                    !check_field_matches(frame.bytes.data(), PROGRAM_PACKET_SIZE - 2);
             break;
         case FrameKind::dropped:
-            sound = size > 0 && size < PROGRAM_PACKET_BYTES;
+            sound = size > 0 && size < PROGRAM_PACKET_SIZE;
             break;
     }
     if (!sound) {

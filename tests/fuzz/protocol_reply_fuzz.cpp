@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             accepted_bad_reply = result == 0 && !check_field_matches(reply, COMMAND_REPLY_SIZE - 2);
             break;
         default:
-            result = program_block(port, record.data(), reply);
+            result = program_block(port, record.data(), 1, reply);
             accepted_bad_reply = result == 0 && (!check_field_matches(reply, BLOCK_ACK_SIZE - 2) ||
                                                  read_le16(reply) != read_le16(record.data()));
             break;

@@ -75,11 +75,15 @@ check_installed_download() {
 }
 
 check_installed_files() {
-    local page
-    page=$(man -w korvan-download-cli 2>&1) || fail "man -w korvan-download-cli: $page" ||
-        return 1
-    [[ "$page" == /usr/share/man/man1/korvan-download-cli.1.gz ]] ||
-        fail "man -w korvan-download-cli found $page" || return 1
+    local program page
+    for program in korvan-download korvan-download-cli korvan-modem-sim korvan-image; do
+        page=$(man -w "$program" 2>&1) || fail "man -w $program: $page" || return 1
+        [[ "$page" == "/usr/share/man/man1/$program.1.gz" ]] ||
+            fail "man -w $program found $page" || return 1
+    done
+    # The manual pages refer to the README for the rest.
+    zgrep -q '^# Korvan Download Utility' /usr/share/doc/korvan-download/README.md.gz ||
+        fail "no README in /usr/share/doc/korvan-download" || return 1
     local problems
     problems=$(desktop-file-validate /usr/share/applications/korvan-download.desktop 2>&1) ||
         fail "desktop entry: $problems" || return 1
@@ -153,6 +157,12 @@ check_silent_install() {
         [[ -f "$installed/$file" ]] || fail "no $file in Program Files" || return 1
     done
     [[ -f "$(shortcut_path)" ]] || fail "no Start-menu shortcut" || return 1
+    # Beside each program its manual page as text, Windows line ends and all.
+    local program
+    for program in korvan-download korvan-download-cli; do
+        grep -q "^ *$program *- .*"$'\r'"\$" "$installed/$program.txt" ||
+            fail "no manual page $program.txt beside the programs" || return 1
+    done
     local entry
     entry=$(timeout 30 wine reg query "$uninstall_key" /v DisplayVersion 2>/dev/null | tr -d '\r')
     [[ "$entry" == *"$version"* ]] || fail "no uninstall entry with version $version" ||

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -27,6 +28,8 @@ namespace {
 constexpr int UART_INDEX = 1;     // COM2
 constexpr int PHANTOM_INDEX = 2;  // COM3
 constexpr int ADAPTER_INDEX = 3;  // COM4
+// The kernel's TIOCM_LOOP (the UART's loopback), which glibc's headers leave out.
+constexpr int UART_LOOPBACK = 0x8000;
 
 int failures = 0;
 
@@ -167,6 +170,40 @@ void check_uart() {
     }
 }
 
+// A line stopped by the other end's XOFF holds the output written after it, and the kernel
+// would hold the last close for its closing wait (30 s) to send it. The UART's loopback
+// plays the other end: the port's own XOFF comes back to it.
+void check_stalled_close() {
+    PortObject* port = open_windows_port(UART_INDEX, 9600, 'N', 8, 1);
+    const char* path = std::getenv("KORVAN_COM2");
+    const int observer = open(path != nullptr ? path : "", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int loop = UART_LOOPBACK;
+    check(port->status == PORT_OK && observer >= 0 && ioctl(observer, TIOCMBIS, &loop) == 0,
+          "COM2 in loopback");
+    if (port->status != PORT_OK || observer < 0) {
+        port->close(port);
+        return;
+    }
+    port->set_xon_xoff(port, 1);
+    port->write_char(port, 0x13);
+    usleep(100000);  // the XOFF comes back within a few milliseconds at 9600
+    const std::string block(1028, 'x');
+    port->write_block(port, block.data(), 1028);
+    usleep(100000);
+    int queued = 0;
+    ioctl(observer, TIOCOUTQ, &queued);
+    check(queued > 1000, got("output held back by the XOFF (TIOCOUTQ)", queued));
+    close(observer);
+    const auto start = std::chrono::steady_clock::now();
+    port->close(port);
+    const auto closing = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    check(closing.count() < 2000, got("closing the stopped line took (ms)", closing.count()));
+    const int again = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ioctl(again, TIOCMBIC, &loop);
+    close(again);
+}
+
 // The adapter's latency timer as its driver reports it; -1 when it cannot be read.
 int latency_timer(const std::string& attribute) {
     std::ifstream file(attribute);
@@ -214,6 +251,7 @@ void check_adapter_latency() {
 
 int main() {
     check_uart();
+    check_stalled_close();
     check_adapter_latency();
     PortObject* phantom = open_windows_port(PHANTOM_INDEX, 9600, 'N', 8, 1);
     const PortStatus phantom_status = phantom->status;

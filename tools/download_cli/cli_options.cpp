@@ -2,6 +2,74 @@
 
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <sstream>
+
+namespace {
+
+constexpr std::size_t HELP_OPTION_COLUMN = 26;
+constexpr std::size_t HELP_TEXT_WIDTH = 80 - HELP_OPTION_COLUMN;
+
+constexpr char USAGE[] =
+    "Usage: korvan-download-cli [-p DEVICE] [--image FILE] [--trace FILE] [--events]\n"
+    "       korvan-download-cli --identify [-p DEVICE | --ports DEV[,DEV...] | --all-ports]\n"
+    "                           [--image FILE] [--json]\n"
+    "       korvan-download-cli (--ports DEV[,DEV...] | --all-ports) [--image FILE]\n"
+    "                           [--report FILE] [--watch] [--events]\n"
+    "       korvan-download-cli --list-ports [--json]\n"
+    "       korvan-download-cli --help | --version\n";
+
+// One paragraph broken into lines of at most width characters at spaces.
+std::string wrapped_paragraph(const std::string& text, std::size_t width) {
+    std::istringstream words(text);
+    std::string result;
+    std::string line;
+    std::string word;
+    while (words >> word) {
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            result += line + '\n';
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return result + line;
+}
+
+// text (paragraphs ended by line feeds) broken into lines of at most width characters; by
+// default for the help's second column, where CLI11 indents each line after the first.
+std::string wrapped(const std::string& text, std::size_t width = HELP_TEXT_WIDTH) {
+    std::istringstream paragraphs(text);
+    std::string result;
+    std::string paragraph;
+    while (std::getline(paragraphs, paragraph)) {
+        result += (result.empty() ? "" : "\n") + wrapped_paragraph(paragraph, width);
+    }
+    return result;
+}
+
+// Help without CLI11's "Excludes:" lists, which push each description onto a line of its
+// own; the description says in words which options go together.
+class HelpFormatter final : public CLI::Formatter {
+  public:
+    HelpFormatter() { column_width(HELP_OPTION_COLUMN); }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        const std::string type = option->get_type_name();
+        return option->get_type_size() != 0 && !type.empty() ? " " + type : "";
+    }
+    std::string make_description(const CLI::App*) const override { return {}; }
+    std::string make_usage(const CLI::App* app, std::string) const override {
+        return std::string(USAGE) + "\n" + wrapped(app->get_description(), 80) + "\n";
+    }
+    std::string make_footer(const CLI::App* app) const override {
+        return wrapped(app->get_footer(), 80) + "\n";
+    }
+};
+
+int usage_error(const std::string& message) {
+    std::cerr << "korvan-download-cli: " << message << "\n" << USAGE;
+    return EXIT_USAGE_ERROR;
+}
+
+}  // namespace
 
 namespace {
 
@@ -44,57 +112,86 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         "the first one lets the download finish (a modem left half-written holds no working "
         "firmware) and a second Ctrl-C aborts at once. With --ports, --all-ports or --watch "
         "the first one lets every download in progress finish and writes its report line, "
-        "then the program exits; a second Ctrl-C stops them all at once.\n"
-        "Exit status: 0 download complete (on every port), 1 download failed (on any port), "
-        "2 download file prompt cancelled (end of input), 64 usage error.",
+        "then the program exits; a second Ctrl-C stops them all at once.",
         "korvan-download-cli"};
+    app.formatter(std::make_shared<HelpFormatter>());
+    app.footer(
+        "-p/--port, --ports and --all-ports exclude one another. --watch and --report need "
+        "--ports or --all-ports; --json needs --list-ports or --identify; --identify takes "
+        "neither --events, --watch nor --report.\n"
+        "Exit status: 0 download complete (on every port; with --identify: a modem answered "
+        "and a valid image is known for it), 1 download failed (on any port; an image named "
+        "by --image that is not valid; with --identify: no modem or no valid image), "
+        "2 download file prompt cancelled (end of input), 64 usage error.");
     CLI::Option* port =
-        app.add_option("--port", options.port_device,
-                       "Search only this serial device (both speeds) instead of COM1..COM9");
+        app.add_option("-p,--port", options.port_device,
+                       wrapped("Search only this serial device (both speeds) instead of "
+                               "COM1..COM9; a COM name stands for its device"));
     port->type_name("DEVICE");
     app.add_option("--image", options.image_path,
-                   "Download image to write; takes the place of ./modems.cfg and is still "
-                   "validated (an invalid image leads to the download file prompt)")
+                   wrapped("Download image to write; takes the place of ./modems.cfg. It is "
+                           "validated before any port is opened: a missing or invalid image "
+                           "ends the run with its message and exit status 1"))
         ->type_name("FILE");
     app.add_option("--trace", options.trace_path,
-                   "Write every byte to and from the serial port, with times and packet "
-                   "names, to this file; with --ports, --all-ports or --watch, one file per run "
-                   "into this directory, named by port and start time in the report")
+                   wrapped("Write every byte to and from the serial port, with times and "
+                           "packet names, to this file; with --ports, --all-ports or --watch, "
+                           "one file per run into this directory, named by port and start "
+                           "time in the report"))
         ->type_name("FILE|DIR");
+    CLI::Option* identify =
+        app.add_flag("--identify", options.identify,
+                     wrapped("Only ask the first modem that answers who it is (\"ATI3\") and "
+                             "leave it as it was; print its port, line speed, identification, "
+                             "the modems.cfg line that matches, the image that names and "
+                             "whether it is valid. With --ports or --all-ports: each of those "
+                             "ports"));
     CLI::Option* list =
         app.add_flag("--list-ports", options.list_ports,
-                     "List the serial devices, their COM numbers and whether they are free, "
-                     "then exit");
-    app.add_flag("--json", options.json, "With --list-ports: the list as JSON")->needs(list);
-    app.add_flag("--events", options.events,
-                 "Report as JSON lines on standard output, one object per status message, "
-                 "progress step, skipped port and outcome, each with its \"time\"; never "
-                 "prompts (see README)");
+                     wrapped("List the serial devices, their COM numbers and whether they are "
+                             "free, then exit"));
+    app.add_flag("--json", options.json,
+                 wrapped("With --list-ports or --identify: the result as JSON"));
+    CLI::Option* events =
+        app.add_flag("--events", options.events,
+                     wrapped("Report as JSON lines on standard output, one object per status "
+                             "message, progress step, skipped port and outcome, each with its "
+                             "\"time\"; never prompts (see README)"));
     CLI::Option* ports =
         app.add_option("--ports", options.ports,
-                       "Flash the modems on these devices or COM names at once, one download "
-                       "per port")
+                       wrapped("Flash the modems on these devices or COM names at once, one "
+                               "download per port"))
             ->delimiter(',')
             ->type_name("DEV[,DEV...]")
             ->excludes(port);
     app.add_flag("--all-ports", options.all_ports,
-                 "Flash the modems on every serial port found at once")
+                 wrapped("Flash the modems on every serial port found at once"))
         ->excludes(port)
         ->excludes(ports);
-    app.add_option("--report", options.report_path,
-                   "Append one JSON object per port and run to this file")
-        ->type_name("FILE");
-    app.add_flag("--watch", options.watch,
-                 "Station mode: flash each modem once when it appears on one of the ports and "
-                 "wait for it to go away; Ctrl-C lets downloads in progress finish, then exits");
+    CLI::Option* report = app.add_option("--report", options.report_path,
+                                         wrapped("Append one JSON object per port and run to "
+                                                 "this file"))
+                              ->type_name("FILE");
+    CLI::Option* watch =
+        app.add_flag("--watch", options.watch,
+                     wrapped("Station mode: flash each modem once when it appears on one of the "
+                             "ports and wait for it to go away; Ctrl-C lets downloads in "
+                             "progress finish, then exits"));
+    identify->excludes(events)->excludes(report)->excludes(watch)->excludes(list);
     // Internal: how the production line starts the download of one of its ports.
     app.add_option("--station-port", options.station_port)->group("")->needs(port);
     app.set_version_flag("--version", std::string("korvan-download-cli ") + KORVAN_VERSION);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        exit_code = app.exit(help);
+        return std::nullopt;
+    } catch (const CLI::CallForVersion& version) {
+        exit_code = app.exit(version);
+        return std::nullopt;
     } catch (const CLI::ParseError& error) {
-        // Help and version exit with 0; a usage error must not look like a download outcome.
-        exit_code = app.exit(error) == 0 ? 0 : EXIT_USAGE_ERROR;
+        // A usage error must not look like a download outcome.
+        exit_code = usage_error(error.what());
         return std::nullopt;
     }
     if (ports->count() > 0 && has_empty_port_name(argc, argv)) {
@@ -107,8 +204,11 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
     const bool may_report = options.is_production_line() || !options.station_port.empty();
     if ((options.watch && !options.is_production_line()) ||
         (!options.report_path.empty() && !may_report)) {
-        std::cerr << app.get_name() << ": --watch and --report need --ports or --all-ports\n";
-        exit_code = EXIT_USAGE_ERROR;
+        exit_code = usage_error("--watch and --report need --ports or --all-ports");
+        return std::nullopt;
+    }
+    if (options.json && !options.list_ports && !options.identify) {
+        exit_code = usage_error("--json needs --list-ports or --identify");
         return std::nullopt;
     }
     return options;

@@ -13,7 +13,8 @@ struct CliOptions {
     std::string image_path;   // empty: modems.cfg or the download file prompt decide
     std::string trace_path;   // empty: no trace of the serial line
     bool list_ports = false;  // list the serial devices instead of running a download
-    bool json = false;        // the list as JSON
+    bool json = false;        // the list, or the identification, as JSON
+    bool identify = false;    // only ask the modem who it is, change nothing
     bool events = false;      // JSON lines on standard output instead of text
 
     // The production line: one download per port, each in a child process.

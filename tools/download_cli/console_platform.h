@@ -14,9 +14,13 @@
 bool stdout_is_terminal();
 bool stdin_is_terminal();
 
-// "COM3 (/dev/ttyUSB0): in use by ModemManager (pid 812)": the port whose open was refused
-// with status, and why, as far as the system can tell.
-std::string describe_refused_port(int index, PortStatus status);
+// The device the serial layer opens for a port of the search: the entry's own device, else
+// the one its COM number stands for; empty when that COM number has no device here.
+std::string searched_port_device(const PortTableEntry& port);
+
+// "COM3 (/dev/ttyUSB0): in use by ModemManager (pid 812)", "COM3 (/dev/ttyUSB7): no such
+// device": the port whose open failed with status, and why, as far as the system can tell.
+std::string describe_refused_port(const PortTableEntry& port, PortStatus status);
 
 // "in use by ModemManager (pid 812)": who holds the device, as far as the system can tell.
 std::string describe_busy_device(const std::string& device);

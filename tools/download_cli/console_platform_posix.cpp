@@ -145,8 +145,8 @@ int com_index(const std::string& port) {
 
 // What the serial layer opens for COM<number>, from one scan of the machine's devices.
 std::string mapped_device(const std::vector<SerialDeviceInfo>& devices, int number) {
-    if (const char* mapped = std::getenv(("KORVAN_COM" + std::to_string(number)).c_str())) {
-        return mapped;
+    if (std::optional<std::string> mapped = com_port_setting(number)) {
+        return *mapped;
     }
     const std::optional<SerialDeviceInfo> device = com_port_device(devices, number);
     return device ? device->path : std::string();
@@ -185,22 +185,35 @@ bool stdin_is_terminal() {
     return isatty(STDIN_FILENO) == 1;
 }
 
-std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string& error) {
-    // The POSIX serial layer opens COMn as the path in KORVAN_COM<n>: COM1 becomes device.
-    if (setenv("KORVAN_COM1", device.c_str(), 1) != 0) {
-        error = std::strerror(errno);
-        return std::nullopt;
+std::optional<PortTableEntry> port_entry_for_device(const std::string& device, std::string&) {
+    // A COM name stands for the device the serial layer maps it to; anything else is a path.
+    if (const int index = com_index(device); index >= 0) {
+        return PortTableEntry{index, device};
     }
-    return PortTableEntry{0, "COM1"};
+    return PortTableEntry{0, device, device};
 }
 
-std::string describe_refused_port(int index, PortStatus status) {
-    const std::string path = serial_device_path(index);
-    const std::string port = "COM" + std::to_string(index + 1) + " (" + path + "): ";
-    if (status == PORT_E_IN_USE) {
-        return port + describe_port_state(diagnose_refused_open(path, system_roots()));
+std::string searched_port_device(const PortTableEntry& port) {
+    return port.device.empty() ? serial_device_path(port.index) : port.device;
+}
+
+std::string describe_refused_port(const PortTableEntry& port, PortStatus status) {
+    const std::string path = searched_port_device(port);
+    if (path.empty()) {
+        return port.name + ": no device";
     }
-    return port + "cannot be opened (error " + std::to_string(status) + ")";
+    const std::string label = (port.name == path ? path : port.name + " (" + path + ")") + ": ";
+    if (status == PORT_E_IN_USE) {
+        return label + describe_port_state(diagnose_refused_open(path, system_roots()));
+    }
+    if (status == PORT_E_NO_PORT) {
+        // The serial layer refuses a UART line with no hardware behind it as missing too.
+        const std::optional<TtyIdentity> tty = identify_tty(path, system_roots());
+        PortState state;
+        state.use = tty && tty->phantom ? PortUse::phantom : PortUse::missing;
+        return label + describe_port_state(state);
+    }
+    return label + "cannot be opened (error " + std::to_string(status) + ")";
 }
 
 std::string describe_busy_device(const std::string& device) {

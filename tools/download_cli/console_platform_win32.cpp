@@ -155,12 +155,25 @@ std::optional<PortTableEntry> port_entry_for_device(const std::string& device, s
     return std::nullopt;
 }
 
-std::string describe_refused_port(int index, PortStatus status) {
-    const std::string port = "COM" + std::to_string(index + 1) + ": ";
-    if (status == PORT_E_IN_USE) {
-        return port + "in use by another program";
+std::string searched_port_device(const PortTableEntry& port) {
+    if (!port.device.empty()) {
+        return port.device;
     }
-    return port + "cannot be opened (error " + std::to_string(status) + ")";
+    const std::string name = "COM" + std::to_string(port.index + 1);
+    return device_is_present(name) ? "\\\\.\\" + name : std::string();
+}
+
+std::string describe_refused_port(const PortTableEntry& port, PortStatus status) {
+    const std::string device = searched_port_device(port);
+    const std::string label =
+        device.empty() || device == port.name ? port.name : port.name + " (" + device + ")";
+    if (status == PORT_E_IN_USE) {
+        return label + ": in use by another program";
+    }
+    if (status == PORT_E_NO_PORT) {
+        return label + ": no such device";
+    }
+    return label + ": cannot be opened (error " + std::to_string(status) + ")";
 }
 
 std::string describe_busy_device(const std::string&) {

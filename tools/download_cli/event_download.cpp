@@ -18,14 +18,14 @@ constexpr int STATE_SEARCH = 1;
 constexpr int STATE_VALIDATE = 2;
 
 // The serial open, telling the stream about every port whose device did not open.
-PortFactory reporting_port_factory(EventHost& host, const std::string& device) {
+PortFactory reporting_port_factory(EventHost& host) {
     PortFactory factory = serial_port_factory();
     auto open = factory.open;
-    factory.open = [&host, device, open](int index, int baud, char parity, int data_bits,
-                                         int stop_bits) {
-        PortObject* port = open(index, baud, parity, data_bits, stop_bits);
+    factory.open = [&host, open](const PortTableEntry& entry, int baud, char parity, int data_bits,
+                                 int stop_bits) {
+        PortObject* port = open(entry, baud, parity, data_bits, stop_bits);
         if (port == nullptr || port->status != PORT_OK) {
-            host.report_skipped_port(device.empty() ? "COM" + std::to_string(index + 1) : device,
+            host.report_skipped_port(entry.device.empty() ? entry.name : entry.device,
                                      port == nullptr ? PORT_E_NOT_SUPPORTED : port->status);
         }
         return port;
@@ -87,8 +87,7 @@ int run_event_download(const CliOptions& options) {
     hooks.interrupted = [] { std::cerr << RUN_GOES_ON_AFTER_INTERRUPT << '\n'; };
 
     std::string error;
-    if (!run_single_download(options, host, timer, hooks, error,
-                             reporting_port_factory(host, options.port_device))) {
+    if (!run_single_download(options, host, timer, hooks, error, reporting_port_factory(host))) {
         std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
                   << '\n';
         return EXIT_USAGE_ERROR;

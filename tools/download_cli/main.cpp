@@ -1,6 +1,7 @@
 // korvan-download-cli: the download engine hosted in a terminal. Runs one download and exits
 // with 0 (complete), 1 (failed) or 2 (download file prompt cancelled); with several ports,
-// one download per port in child processes (exit 0 only when every port completed).
+// one download per port in child processes (exit 0 only when every port completed). With
+// --identify it only asks the modem who it is.
 #include <iostream>
 
 #include "port/clock.h"
@@ -10,13 +11,17 @@
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/console_timer.h"
 #include "tools/download_cli/event_download.h"
+#include "tools/download_cli/identify.h"
 #include "tools/download_cli/output_files.h"
+#include "tools/download_cli/port_search_report.h"
 #include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/production_line.h"
 #include "tools/download_cli/single_download.h"
-#include "tools/download_cli/skipped_port_report.h"
 
 namespace {
+
+// The sequencer's search state: a run that leaves it for the end found no modem.
+constexpr int STATE_SEARCH = 1;
 
 int run_download(const CliOptions& options) {
     ConsoleTimer timer;
@@ -27,20 +32,36 @@ int run_download(const CliOptions& options) {
         host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
     };
     hooks.keep_going = [&host] { return !host.window_ended(); };
+    bool no_modem_answered = false;
+    hooks.after_step = [&no_modem_answered](const DownloadSequencer& sequencer, int state_before) {
+        no_modem_answered = state_before == STATE_SEARCH && sequencer.state() == 0;
+    };
     hooks.interrupted = [&host] {
         host.break_progress_line();
         std::cerr << RUN_GOES_ON_AFTER_INTERRUPT << '\n';
     };
     // The reasons go to stderr: stdout carries only the run's own messages.
-    PortFactory factory = reporting_skipped_ports(
-        serial_port_factory(), [](const std::string& line) { std::cerr << line << '\n'; });
+    PortSearchReport search_report([](const std::string& line) { std::cerr << line << '\n'; },
+                                   !options.port_device.empty());
     std::string error;
-    if (!run_single_download(options, host, timer, hooks, error, std::move(factory))) {
+    if (!run_single_download(options, host, timer, hooks, error,
+                             search_report.watch(serial_port_factory()))) {
         std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
                   << '\n';
         return EXIT_USAGE_ERROR;
     }
+    if (no_modem_answered) {
+        std::cerr << search_report.no_modem_line() << '\n';
+    }
     return host.exit_code();
+}
+
+// A single run: the probe, the event stream or the plain download.
+int run_one(const CliOptions& options) {
+    if (options.identify) {
+        return run_identify(options, std::cout, std::cerr);
+    }
+    return options.events ? run_event_download(options) : run_download(options);
 }
 
 // Runs the download with every byte on the line written to the trace file. A trace that
@@ -58,7 +79,7 @@ int run_traced_download(const CliOptions& options) {
     {
         PortTrace trace(file, port_clock());
         set_port_trace(&trace);
-        exit_code = options.events ? run_event_download(options) : run_download(options);
+        exit_code = run_one(options);
         set_port_trace(nullptr);
     }
     if (const std::string failure = buffer.close(); !failure.empty()) {
@@ -86,14 +107,11 @@ int main(int argc, char** argv) {
     if (!output_files_are_usable(*options)) {
         return EXIT_USAGE_ERROR;
     }
-    if (options->is_production_line()) {
+    if (options->is_production_line() && !options->identify) {
         return run_production_line(*options);
     }
     if (!options->trace_path.empty()) {
         return run_traced_download(*options);
     }
-    if (options->events) {
-        return run_event_download(*options);
-    }
-    return run_download(*options);
+    return run_one(*options);
 }

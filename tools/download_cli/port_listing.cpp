@@ -17,11 +17,6 @@ constexpr const char* MODEM_MANAGER = "ModemManager";
 // Before ModemManager's own rules (77-mm-*, 80-mm-candidate), which read the variable.
 constexpr const char* MODEM_MANAGER_RULES = "/etc/udev/rules.d/70-korvan-modem-manager.rules";
 
-std::optional<std::string> environment_mapping(int number) {
-    const char* mapped = std::getenv(("KORVAN_COM" + std::to_string(number)).c_str());
-    return mapped != nullptr ? std::optional<std::string>(mapped) : std::nullopt;
-}
-
 std::optional<SerialDeviceInfo> device_at(const std::vector<SerialDeviceInfo>& devices,
                                           const std::string& path) {
     std::error_code error;
@@ -40,7 +35,7 @@ PortListingRow com_row(int number, const std::vector<SerialDeviceInfo>& devices,
                        const SystemRoots& roots) {
     PortListingRow row;
     row.com_number = number;
-    if (const std::optional<std::string> mapped = environment_mapping(number)) {
+    if (const std::optional<std::string> mapped = com_port_setting(number)) {
         row.device = *mapped;
         row.set_by = "KORVAN_COM" + std::to_string(number);
         row.info = device_at(devices, *mapped);
@@ -56,15 +51,15 @@ PortListingRow com_row(int number, const std::vector<SerialDeviceInfo>& devices,
 
 std::string reason_not_searched(const SerialDeviceInfo& device) {
     if (device.console) {
-        return "console";
+        return port_use_name(PortUse::console);
     }
     if (device.kind == SerialDeviceKind::phantom_uart) {
-        return "phantom";
+        return port_use_name(PortUse::phantom);
     }
     if (device.com_number > HIGHEST_SEARCHED_COM) {
         return "beyond_com9";
     }
-    return environment_mapping(device.com_number) ? "replaced_by_environment" : "";
+    return com_port_setting(device.com_number) ? "replaced_by_environment" : "";
 }
 
 PortListingRow passed_over_row(const SerialDeviceInfo& device, const std::string& reason,
@@ -73,7 +68,12 @@ PortListingRow passed_over_row(const SerialDeviceInfo& device, const std::string
     row.not_searched = reason;
     row.device = device.path;
     row.info = device;
-    if (reason != "console" && reason != "phantom") {
+    // Neither the console nor a phantom is ever opened, not even to look.
+    if (device.console) {
+        row.state = PortState{PortUse::console, {}, {}};
+    } else if (device.kind == SerialDeviceKind::phantom_uart) {
+        row.state = PortState{PortUse::phantom, {}, {}};
+    } else {
         row.state = probe_port_state(device.path, roots);
     }
     return row;
@@ -98,12 +98,6 @@ std::string by_id_column(const PortListingRow& row) {
 }
 
 std::string state_column(const PortListingRow& row) {
-    if (row.not_searched == "console") {
-        return "the kernel console";
-    }
-    if (row.not_searched == "phantom") {
-        return "phantom: no UART behind it";
-    }
     std::string text = row.state ? describe_port_state(*row.state) : "no device";
     if (row.not_searched == "beyond_com9") {
         text += "; beyond COM9 (COM" + std::to_string(row.info->com_number) + "), use --port " +
@@ -205,29 +199,7 @@ std::string kind_name(SerialDeviceKind kind) {
 }
 
 std::string state_name(const PortListingRow& row) {
-    if (row.not_searched == "console" || row.not_searched == "phantom") {
-        return row.not_searched;
-    }
-    if (!row.state) {
-        return "no_device";
-    }
-    switch (row.state->use) {
-        case PortUse::free:
-            return "free";
-        case PortUse::in_use:
-            return "in_use";
-        case PortUse::no_permission:
-            return "no_permission";
-        case PortUse::missing:
-            return "missing";
-        case PortUse::phantom:
-            return "phantom";
-        case PortUse::console:
-            return "console";
-        case PortUse::unusable:
-            break;
-    }
-    return "unusable";
+    return row.state ? port_use_name(row.state->use) : "no_device";
 }
 
 std::string json_holder(const PortHolder& holder) {
@@ -287,7 +259,7 @@ std::vector<PortListingRow> list_ports(const SystemRoots& roots) {
     for (const SerialDeviceInfo& device : devices) {
         const bool searched_as_listed = device.com_number >= 1 &&
                                         device.com_number <= HIGHEST_SEARCHED_COM &&
-                                        !environment_mapping(device.com_number);
+                                        !com_port_setting(device.com_number);
         if (!searched_as_listed) {
             rows.push_back(passed_over_row(device, reason_not_searched(device), roots));
         }

@@ -7,6 +7,7 @@
 
 #include "engine/download_path.h"
 #include "tools/download_cli/console_platform.h"
+#include "tools/download_cli/image_check.h"
 
 namespace {
 
@@ -26,14 +27,24 @@ unsigned draw_timer_id() {
 bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
                          const SingleDownloadHooks& hooks, std::string& error,
                          PortFactory factory) {
-    DownloadSequencer sequencer(host, system_clock(), draw_timer_id(), std::move(factory));
+    std::vector<PortTableEntry> ports = default_port_table();
     if (!options.port_device.empty()) {
         std::optional<PortTableEntry> entry = port_entry_for_device(options.port_device, error);
         if (!entry) {
             return false;
         }
-        sequencer.set_port_table({*entry});
+        ports = {*entry};
     }
+    if (!options.image_path.empty()) {
+        // A misspelt or broken image ends the run before any modem hears a byte.
+        const ImageCheck image = check_image(options.image_path);
+        if (!image.valid()) {
+            host.report_outcome(image.problem.c_str());
+            return true;
+        }
+    }
+    DownloadSequencer sequencer(host, system_clock(), draw_timer_id(), std::move(factory));
+    sequencer.set_port_table(std::move(ports));
     if (hooks.before_run) {
         hooks.before_run(sequencer);
     }

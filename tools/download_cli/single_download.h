@@ -24,9 +24,11 @@ inline constexpr char RUN_GOES_ON_AFTER_INTERRUPT[] =
     "not left half-written; press Ctrl-C again to abort at once";
 
 // One ordinary download: the ports of options (one device, or COM1..COM9), the image from
-// --image or modems.cfg, the sequencer driven by timer until the run ends. Until the erase
-// begins an interrupt ends the program at once; from then on the run goes on to its end. Returns
-// false with the reason in error when --port names a device that cannot be used.
+// --image or modems.cfg, the sequencer driven by timer until the run ends. An image named
+// by --image that is not valid ends the run with its message before any port is opened.
+// Until the erase begins an interrupt ends the program at once; from then on the run goes
+// on to its end. Returns false with the reason in error when --port names a device that
+// cannot be used.
 bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
                          const SingleDownloadHooks& hooks, std::string& error,
                          PortFactory factory = serial_port_factory());

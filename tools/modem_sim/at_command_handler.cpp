@@ -21,8 +21,8 @@ std::size_t find_attention(const std::string& line) {
     return std::string::npos;
 }
 
-const char* const kOk = "\r\nOK\r\n";
-const char* const kError = "\r\nERROR\r\n";
+const char* const OK_REPLY = "\r\nOK\r\n";
+const char* const ERROR_REPLY = "\r\nERROR\r\n";
 
 }  // namespace
 
@@ -39,7 +39,7 @@ std::optional<std::string> AtLineAssembler::push(std::uint8_t byte) {
     if (byte == '\n' || byte == 0) {
         return std::nullopt;
     }
-    if (line_.size() >= kMaxLine) {
+    if (line_.size() >= MAX_LINE) {
         // Keep the tail: a command may still follow a long run of noise.
         line_.erase(0, line_.size() - 1);
     }
@@ -52,17 +52,17 @@ AtResponse answer_at_command(const std::string& command, const std::string& mode
     response.text = command + "\r";
     std::string name = upper(command);
     if (name == "AT" || name == "AT*Y120") {
-        response.text += kOk;
+        response.text += OK_REPLY;
     } else if (name == "ATI3") {
-        response.text += "\r\n" + model + "\r\n" + kOk;
+        response.text += "\r\n" + model + "\r\n" + OK_REPLY;
     } else if (name == "AT*D") {
-        response.text += kOk;
+        response.text += OK_REPLY;
         response.action = AtAction::enter_download_mode;
     } else if (name == "ATZ") {
-        response.text += kOk;
+        response.text += OK_REPLY;
         response.action = AtAction::reset;
     } else {
-        response.text += kError;
+        response.text += ERROR_REPLY;
     }
     return response;
 }

@@ -17,7 +17,7 @@ class AtLineAssembler {
     std::optional<std::string> push(std::uint8_t byte);
 
   private:
-    static constexpr std::size_t kMaxLine = 258;
+    static constexpr std::size_t MAX_LINE = 258;
     std::string line_;
 };
 

@@ -3,19 +3,19 @@
 #include <algorithm>
 
 namespace {
-constexpr std::int64_t kBitsPerByte = 10;
-constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::int64_t BITS_PER_BYTE = 10;
+constexpr std::int64_t NANOSECONDS_PER_SECOND = 1'000'000'000;
 // Bytes in the middle of a burst are handed on at most this often.
-constexpr std::chrono::nanoseconds kCollectEvery = std::chrono::milliseconds(2);
+constexpr std::chrono::nanoseconds COLLECT_EVERY = std::chrono::milliseconds(2);
 // Longer than any burst of this simulator; beyond it the arithmetic below could overflow.
-constexpr std::chrono::nanoseconds kLongestBurst = std::chrono::hours(1);
+constexpr std::chrono::nanoseconds LONGEST_BURST = std::chrono::hours(1);
 // Bytes handed on are dropped from the buffer once this many have piled up before it.
-constexpr std::size_t kCompactAfter = 64 * 1024;
+constexpr std::size_t COMPACT_AFTER = 64 * 1024;
 }  // namespace
 
 LinePacer::LinePacer(unsigned baud) : baud_(baud) {
     if (baud_ != 0) {
-        byte_time_ = std::chrono::nanoseconds(kBitsPerByte * kNanosecondsPerSecond / baud_);
+        byte_time_ = std::chrono::nanoseconds(BITS_PER_BYTE * NANOSECONDS_PER_SECOND / baud_);
     }
 }
 
@@ -24,20 +24,20 @@ SimTime LinePacer::arrival_of(const Burst& burst, std::size_t index) const {
         return burst.start;
     }
     // From the burst's start, not from the previous byte, so rounding never adds up.
-    auto bits = static_cast<std::int64_t>(index + 1) * kBitsPerByte;
-    return burst.start + std::chrono::nanoseconds(bits * kNanosecondsPerSecond / baud_);
+    auto bits = static_cast<std::int64_t>(index + 1) * BITS_PER_BYTE;
+    return burst.start + std::chrono::nanoseconds(bits * NANOSECONDS_PER_SECOND / baud_);
 }
 
 std::size_t LinePacer::arrived_in(const Burst& burst, SimTime now) const {
     if (now < burst.start) {
         return 0;
     }
-    if (baud_ == 0 || now - burst.start > kLongestBurst) {
+    if (baud_ == 0 || now - burst.start > LONGEST_BURST) {
         return burst.count;
     }
     auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(now - burst.start);
-    auto count =
-        static_cast<std::size_t>(elapsed.count() * baud_ / (kBitsPerByte * kNanosecondsPerSecond));
+    auto count = static_cast<std::size_t>(elapsed.count() * baud_ /
+                                          (BITS_PER_BYTE * NANOSECONDS_PER_SECOND));
     // The division above may land one short of what arrival_of() counts as arrived.
     while (count < burst.count && arrival_of(burst, count) <= now) {
         ++count;
@@ -91,7 +91,7 @@ SimTime LinePacer::take(std::size_t count, SimTime now) {
     if (taken_ == bytes_.size()) {
         bytes_.clear();
         taken_ = 0;
-    } else if (taken_ > kCompactAfter) {
+    } else if (taken_ > COMPACT_AFTER) {
         bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(taken_));
         taken_ = 0;
     }
@@ -109,5 +109,5 @@ std::optional<SimTime> LinePacer::next_delivery() const {
         return next;
     }
     SimTime last = arrival_of(burst, burst.count - 1);
-    return std::min(last, std::max(next, last_take_ + kCollectEvery));
+    return std::min(last, std::max(next, last_take_ + COLLECT_EVERY));
 }

@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr std::size_t kReadChunk = 4096;
-constexpr auto kLongestWait = std::chrono::milliseconds(500);
+constexpr std::size_t READ_CHUNK = 4096;
+constexpr auto LONGEST_WAIT = std::chrono::milliseconds(500);
 
 long long nanoseconds_of(SimTime at) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
@@ -71,7 +71,7 @@ LineLoopEnd LineLoop::run(const volatile std::sig_atomic_t& stop, const sigset_t
         }
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(wake_time(now) - now);
         wait =
-            std::clamp(wait, std::chrono::nanoseconds(0), std::chrono::nanoseconds(kLongestWait));
+            std::clamp(wait, std::chrono::nanoseconds(0), std::chrono::nanoseconds(LONGEST_WAIT));
         timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),
                          static_cast<long>(wait.count() % 1'000'000'000)};
         int ready = ppoll(&watch, 1, &timeout, &wait_mask);
@@ -136,8 +136,8 @@ bool LineLoop::send_pending(SimTime now) {
 }
 
 bool LineLoop::receive(SimTime now) {
-    std::uint8_t buffer[kReadChunk];
-    ssize_t count = read(line_.fd(), buffer, kReadChunk);
+    std::uint8_t buffer[READ_CHUNK];
+    ssize_t count = read(line_.fd(), buffer, READ_CHUNK);
     if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
         return true;
     }
@@ -156,7 +156,7 @@ bool LineLoop::receive(SimTime now) {
 }
 
 SimTime LineLoop::wake_time(SimTime now) const {
-    SimTime wake = now + kLongestWait;
+    SimTime wake = now + LONGEST_WAIT;
     if (auto deadline = session_.deadline()) {
         wake = std::min(wake, *deadline);
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/block_checksum.h"
+#include "tools/modem_sim/modem_replies.h"
 
 namespace {
 
@@ -11,12 +12,6 @@ std::string hex16(std::uint16_t value) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%04x", value);
     return text;
-}
-
-void append_check_field(std::vector<std::uint8_t>& bytes) {
-    std::uint16_t check = block_checksum(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<std::uint8_t>(check & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(check >> 8));
 }
 
 void break_check_field(std::vector<std::uint8_t>& bytes) {
@@ -108,12 +103,7 @@ void ModemSession::handle_frame(const Frame& frame, SimTime now) {
 }
 
 std::vector<std::uint8_t> ModemSession::command_reply(std::uint16_t code) const {
-    std::vector<std::uint8_t> reply(14, 0);
-    write_le16(reply.data(), code);
-    std::copy(settings_.device_info.begin(), settings_.device_info.end(), reply.begin() + 2);
-    write_le16(reply.data() + 12, settings_.context_word);
-    append_check_field(reply);
-    return reply;
+    return make_command_reply(code, settings_.device_info, settings_.context_word);
 }
 
 void ModemSession::handle_configure(SimTime now) {
@@ -125,7 +115,7 @@ void ModemSession::handle_configure(SimTime now) {
         log_.write("configure answered with XOFF");
         return;
     }
-    std::vector<std::uint8_t> reply = command_reply(packet_code::configure);
+    std::vector<std::uint8_t> reply = command_reply(CMD_CONFIGURE);
     if (settings_.faults.corrupt_configure.count(configure_count_) != 0) {
         break_check_field(reply);
         log_.write("configure reply corrupted");
@@ -147,7 +137,7 @@ void ModemSession::handle_erase(const Frame& frame, SimTime now) {
     if (settings_.faults.no_erase_confirm) {
         return;
     }
-    send(command_reply(packet_code::erase), now + settings_.erase_time);
+    send(command_reply(CMD_ERASE), now + settings_.erase_time);
 }
 
 void ModemSession::handle_record(const Frame& frame, SimTime now) {
@@ -164,10 +154,8 @@ void ModemSession::handle_record(const Frame& frame, SimTime now) {
     flash_.program(number, frame.bytes.data());
     flash_written_ = false;
 
-    std::vector<std::uint8_t> ack(2);
-    write_le16(ack.data(),
-               number == faults.wrong_tag_record ? static_cast<std::uint16_t>(tag + 1) : tag);
-    append_check_field(ack);
+    std::vector<std::uint8_t> ack = make_block_ack(
+        number == faults.wrong_tag_record ? static_cast<std::uint16_t>(tag + 1) : tag);
     if (number == faults.bad_ack_check_record) {
         break_check_field(ack);
     }
@@ -191,7 +179,7 @@ void ModemSession::handle_restore(const Frame& frame, SimTime now) {
     if (settings_.faults.no_restore_confirm) {
         return;
     }
-    send(command_reply(packet_code::restore), now);
+    send(command_reply(CMD_RESTORE), now);
     download_mode_ = false;
     log_.write("text mode");
 }

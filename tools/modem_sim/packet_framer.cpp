@@ -5,10 +5,10 @@
 std::optional<Frame> PacketFramer::push(std::uint8_t byte, SimTime now) {
     buffer_.push_back(byte);
     last_byte_ = now;
-    if (buffer_.size() < PROGRAM_PACKET_BYTES) {
+    if (buffer_.size() < PROGRAM_PACKET_SIZE) {
         return std::nullopt;
     }
-    Frame frame{check_field_matches(buffer_.data(), PROGRAM_PACKET_BYTES - 2)
+    Frame frame{check_field_matches(buffer_.data(), PROGRAM_PACKET_SIZE - 2)
                     ? FrameKind::record
                     : FrameKind::bad_record,
                 std::move(buffer_)};
@@ -23,11 +23,11 @@ std::optional<FrameKind> PacketFramer::complete_command() const {
     std::uint16_t code = read_le16(buffer_.data());
     std::size_t expected = 0;
     FrameKind kind = FrameKind::dropped;
-    if (code == packet_code::configure || code == packet_code::restore) {
-        expected = COMMAND_PACKET_BYTES;
-        kind = code == packet_code::configure ? FrameKind::configure : FrameKind::restore;
-    } else if (code == packet_code::erase) {
-        expected = ERASE_PACKET_BYTES;
+    if (code == CMD_CONFIGURE || code == CMD_RESTORE) {
+        expected = COMMAND_PACKET_SIZE;
+        kind = code == CMD_CONFIGURE ? FrameKind::configure : FrameKind::restore;
+    } else if (code == CMD_ERASE) {
+        expected = ERASE_PACKET_SIZE;
         kind = FrameKind::erase;
     }
     if (expected == 0 || buffer_.size() != expected ||

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/download_protocol.h"
 #include "tools/modem_sim/modem_settings.h"
 
 // Download mode has no start or end markers, so packets are cut out of the byte stream by
@@ -15,16 +16,6 @@
 //   command code, and its first bytes can even pass the command's check);
 // - anything else is a 1028-byte program packet, taken when complete;
 // - bytes left over when the line has been quiet for the idle time are dropped.
-namespace packet_code {
-inline constexpr std::uint16_t configure = 0x0100;
-inline constexpr std::uint16_t erase = 0x0200;
-inline constexpr std::uint16_t restore = 0x0300;
-}  // namespace packet_code
-
-inline constexpr std::size_t COMMAND_PACKET_BYTES = 6;
-inline constexpr std::size_t ERASE_PACKET_BYTES = 12;
-inline constexpr std::size_t PROGRAM_PACKET_BYTES = 1028;
-
 enum class FrameKind {
     configure,
     erase,

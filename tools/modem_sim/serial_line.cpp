@@ -16,7 +16,7 @@ struct SpeedName {
     unsigned baud;
 };
 
-constexpr SpeedName kSpeeds[] = {
+constexpr SpeedName SPEEDS[] = {
     {B50, 50},       {B75, 75},         {B110, 110},       {B134, 134},       {B150, 150},
     {B200, 200},     {B300, 300},       {B600, 600},       {B1200, 1200},     {B1800, 1800},
     {B2400, 2400},   {B4800, 4800},     {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
@@ -25,7 +25,7 @@ constexpr SpeedName kSpeeds[] = {
 
 // The termios speed for baud; B0 when there is none.
 speed_t speed_for(unsigned baud) {
-    for (const SpeedName& entry : kSpeeds) {
+    for (const SpeedName& entry : SPEEDS) {
         if (entry.baud == baud) {
             return entry.speed;
         }
@@ -102,7 +102,7 @@ unsigned SerialLine::line_speed() const {
         return 0;
     }
     speed_t speed = cfgetospeed(&settings);
-    for (const SpeedName& entry : kSpeeds) {
+    for (const SpeedName& entry : SPEEDS) {
         if (entry.speed == speed) {
             return entry.baud;
         }

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr LPARAM kProgressRange = MAKELPARAM(0, PROGRESS_RANGE);
+constexpr LPARAM PROGRESS_RANGE_PARAM = MAKELPARAM(0, PROGRESS_RANGE);
 
 }  // namespace
 
@@ -28,7 +28,7 @@ BOOL CDownloadDlg::OnInitDialog() {
     SetWindowTextA(status_line_, " ");
     progress_bar_ = GetDlgItem(IDC_PROGRESS_BAR);
     ShowWindow(progress_bar_, SW_HIDE);
-    SendMessageA(progress_bar_, PBM_SETRANGE, 0, kProgressRange);
+    SendMessageA(progress_bar_, PBM_SETRANGE, 0, PROGRESS_RANGE_PARAM);
     SendMessageA(progress_bar_, PBM_SETPOS, 0, 0);
     sequencer_.begin_run();
     return TRUE;

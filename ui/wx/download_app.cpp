@@ -39,7 +39,7 @@ int run_window(int argc, char** argv, const WindowOptions& options) {
 }  // namespace
 
 // The command line is read before the toolkit starts, so --help and --version work without a
-// display (the manual pages are made from them at build time).
+// display.
 int main(int argc, char** argv) {
     int exit_code = 0;
     const std::optional<WindowOptions> options =

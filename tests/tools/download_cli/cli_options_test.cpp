@@ -26,7 +26,7 @@ TEST(CliOptions, NoArgumentsSearchEveryPortWithoutPresetImage) {
 
 TEST(CliOptions, PortAndImageAreTaken) {
     int exit_code = -1;
-    const auto options = parse({"--port", "/dev/pts/7", "--image=fw v2.dl"}, exit_code);
+    const auto options = parse({"-p", "/dev/pts/7", "--image=fw v2.dl"}, exit_code);
     ASSERT_TRUE(options);
     EXPECT_EQ(options->port_device, "/dev/pts/7");
     EXPECT_EQ(options->image_path, "fw v2.dl");
@@ -45,18 +45,27 @@ TEST(CliOptions, VersionAndHelpExitWithZero) {
     EXPECT_FALSE(parse({"--help"}, exit_code));
     const std::string help = testing::internal::GetCapturedStdout();
     EXPECT_EQ(exit_code, 0);
-    EXPECT_NE(help.find("--port"), std::string::npos);
+    // Each option's description beside it, not a list of the options it excludes.
+    EXPECT_NE(help.find("-p,--port DEVICE        Search only this serial device"),
+              std::string::npos)
+        << help;
+    EXPECT_EQ(help.find("Excludes"), std::string::npos) << help;
     EXPECT_NE(help.find("--image"), std::string::npos);
 }
 
 TEST(CliOptions, UsageErrorsHaveTheirOwnExitStatus) {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--baud", "9600"}, {"--port"}, {"extra"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--baud", "9600"},
+                                                      {"--port"},
+                                                      {"extra"},
+                                                      {"--json"},
+                                                      {"--identify", "--events"},
+                                                      {"-p", "COM3", "--all-ports"}}) {
         int exit_code = -1;
         testing::internal::CaptureStderr();
         EXPECT_FALSE(parse(arguments, exit_code));
-        testing::internal::GetCapturedStderr();
+        const std::string errors = testing::internal::GetCapturedStderr();
         EXPECT_EQ(exit_code, EXIT_USAGE_ERROR);
+        EXPECT_NE(errors.find("Usage: korvan-download-cli"), std::string::npos) << errors;
     }
 }
 

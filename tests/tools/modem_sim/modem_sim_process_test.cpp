@@ -18,7 +18,7 @@ using std::chrono::milliseconds;
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-constexpr milliseconds kPatience{5000};
+constexpr milliseconds PATIENCE{5000};
 
 class ModemSimProcessTest : public ::testing::Test {
   protected:
@@ -39,7 +39,7 @@ class ModemSimProcessTest : public ::testing::Test {
         std::vector<std::string> args{KORVAN_MODEM_SIM, "--log", log_path};
         args.insert(args.end(), options.begin(), options.end());
         sim = std::make_unique<SimProcess>(args);
-        auto path = sim->read_line(kPatience);
+        auto path = sim->read_line(PATIENCE);
         ASSERT_TRUE(path) << "no device path printed";
         line_path = *path;
         host = std::make_unique<HostLine>(line_path);
@@ -49,17 +49,17 @@ class ModemSimProcessTest : public ::testing::Test {
 
     std::string command(const std::string& text, std::size_t reply_size) {
         host->write_text(text);
-        return text_of(host->read_bytes(reply_size, kPatience));
+        return text_of(host->read_bytes(reply_size, PATIENCE));
     }
     Bytes request(const Bytes& bytes, std::size_t reply_size) {
         host->write_bytes(bytes);
-        return host->read_bytes(reply_size, kPatience);
+        return host->read_bytes(reply_size, PATIENCE);
     }
 
     std::string summary_after_stop() {
         int status = sim->stop();
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        return sim->read_line(kPatience).value_or("");
+        return sim->read_line(PATIENCE).value_or("");
     }
 
     fs::path dir;
@@ -80,7 +80,7 @@ TEST_F(ModemSimProcessTest, AnswersOnlyAtTheDefaultSpeeds) {
     start({});
     host->set_speed(B9600);
     host->write_text("AT\r");
-    ASSERT_TRUE(wait_for_line_in_file(log_path, "garbled 3 bytes at 9600 baud", kPatience));
+    ASSERT_TRUE(wait_for_line_in_file(log_path, "garbled 3 bytes at 9600 baud", PATIENCE));
     host->set_speed(B115200);
     host->write_text("AT\r");
     // Had the AT sent at 9600 been answered, its answer would come first.
@@ -100,7 +100,7 @@ TEST_F(ModemSimProcessTest, AnyBaudsAnswersAtASpeedOfNoList) {
 TEST_F(ModemSimProcessTest, ModemOnlyFor57600IgnoresTheHigherSpeed) {
     start({"--bauds", "57600", "--model", "SLOW 57K"});
     host->write_text("ATI3\r");
-    ASSERT_TRUE(wait_for_line_in_file(log_path, "garbled 5 bytes at 115200 baud", kPatience));
+    ASSERT_TRUE(wait_for_line_in_file(log_path, "garbled 5 bytes at 115200 baud", PATIENCE));
     host->set_speed(B57600);
     host->write_text("ATI3\r");
     std::string expected = "ATI3\r\r\nSLOW 57K\r\n\r\nOK\r\nAT\r\r\nOK\r\n";
@@ -143,13 +143,13 @@ TEST_F(ModemSimProcessTest, HangupAtARecordClosesTheLineAndExits) {
     ASSERT_EQ(request(first, 4).size(), 4u);
     host->write_bytes(
         Bytes(image.begin() + IMAGE_RECORD_BYTES, image.begin() + 2 * IMAGE_RECORD_BYTES));
-    EXPECT_TRUE(host->wait_hangup(kPatience));
-    auto status = sim->wait_exit(kPatience);
+    EXPECT_TRUE(host->wait_hangup(PATIENCE));
+    auto status = sim->wait_exit(PATIENCE);
     ASSERT_TRUE(status) << "the simulator exits by itself";
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_EQ(sim->read_line(kPatience), summary(1, image_checksum_total(image, 1)));
+    EXPECT_EQ(sim->read_line(PATIENCE), summary(1, image_checksum_total(image, 1)));
     EXPECT_FALSE(fs::is_symlink(link_path));
-    EXPECT_TRUE(wait_for_line_in_file(log_path, "hangup at record 2", kPatience));
+    EXPECT_TRUE(wait_for_line_in_file(log_path, "hangup at record 2", PATIENCE));
 }
 
 TEST_F(ModemSimProcessTest, ExistingDeviceListensAtTheFastestSpeedAndFollowsItsSettings) {
@@ -162,13 +162,13 @@ TEST_F(ModemSimProcessTest, ExistingDeviceListensAtTheFastestSpeedAndFollowsItsS
     const std::string device = ttyname(slave);
     sim = std::make_unique<SimProcess>(
         std::vector<std::string>{KORVAN_MODEM_SIM, "--log", log_path, "--device", device});
-    EXPECT_EQ(sim->read_line(kPatience), device);
+    EXPECT_EQ(sim->read_line(PATIENCE), device);
     close(slave);
 
     EXPECT_EQ(command("AT\r", 9), "AT\r\r\nOK\r\n");
     host->set_speed(B9600);
     host->write_text("AT\r");
-    EXPECT_TRUE(wait_for_line_in_file(log_path, "garbled 3 bytes at 9600 baud", kPatience));
+    EXPECT_TRUE(wait_for_line_in_file(log_path, "garbled 3 bytes at 9600 baud", PATIENCE));
 }
 
 TEST_F(ModemSimProcessTest, LineRateTakesTheTimeOfARealLine) {
@@ -199,8 +199,8 @@ class ImageToolProcessTest : public ::testing::Test {
     std::pair<std::string, int> run(std::vector<std::string> args) {
         args.insert(args.begin(), KORVAN_IMAGE_TOOL);
         SimProcess tool(args);
-        std::string line = tool.read_line(kPatience).value_or("");
-        auto status = tool.wait_exit(kPatience);
+        std::string line = tool.read_line(PATIENCE).value_or("");
+        auto status = tool.wait_exit(PATIENCE);
         return {line, status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1};
     }
 
@@ -260,9 +260,9 @@ TEST_F(ImageToolProcessTest, ToolsExit64WithTheirUsageOnAUsageError) {
         std::vector<std::string> args{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         SimProcess tool(args);
-        std::string error = tool.read_line(kPatience).value_or("");
-        std::string usage = tool.read_line(kPatience).value_or("");
-        auto status = tool.wait_exit(kPatience);
+        std::string error = tool.read_line(PATIENCE).value_or("");
+        std::string usage = tool.read_line(PATIENCE).value_or("");
+        auto status = tool.wait_exit(PATIENCE);
         std::string name = fs::path(c.args[0]).filename().string();
         EXPECT_EQ(error.rfind(name + ": ", 0), 0u) << error;
         EXPECT_EQ(usage, c.usage) << error;
