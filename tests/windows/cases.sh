@@ -197,6 +197,42 @@ case_cli_two_port_batch() {
     flash_matches_image "$dir" || return 1
 }
 
+# A station killed mid-download: its download runs detached from the station and the
+# console, finishes the flash and still appends its own report line.
+case_cli_station_gone() {
+    local dir station tries runner
+    dir=$(case_folder cli_station_gone)
+    # Paced, so that the station can be killed among the records.
+    start_sim station_gone --line-rate 230400 --log "$dir/sim.log" \
+        --flash-out "$dir/flash.bin" || fail "simulator did not start" || return 1
+    map_com_ports 3 "$sim_device"
+    start_wineserver
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --ports COM3 --image image.dl --report report.jsonl >cli.out 2>cli.err) &
+    runner=$!
+    tries=0
+    until grep -q "^record 20 " "$dir/sim.log" 2>/dev/null || ((tries > 1200)); do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
+    # The station: Wine shows it under its Unix path, its download under a Windows one.
+    station=$(pgrep -f "^$win_bin/korvan-download-cli\.exe --ports" | head -n 1)
+    [[ -n "$station" ]] && kill -KILL "$station"
+    tries=0
+    until [[ -s "$dir/report.jsonl" ]] || ((tries > 1200)); do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
+    stop_wineserver
+    stop_sim
+    wait "$runner" 2>/dev/null || true
+    [[ -n "$station" ]] || fail "no station process found" || return 1
+    grep -q "Download complete" "$dir/cli.out" && fail "the station was not killed" && return 1
+    grep -q '"port":"COM3".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "no complete report line after the station was killed" || return 1
+    flash_matches_image "$dir" || return 1
+}
+
 # Names that lead nowhere and files named twice: --ports COM6, where COM6 leads nowhere, is
 # that port's own failure and never a search of every port (the modem on COM3 is sent
 # nothing; Wine registers COM6 all the same, so its open is what fails); a trace naming the

@@ -154,12 +154,18 @@ void Station::start_download(Slot& slot) {
     slot.holding_events = options_.watch;
     slot.held_events.clear();
     if (!device_is_present(slot.device)) {
-        // Nothing to open: a child given no device would search every port instead.
-        slot.run.result = RESULT_FAILED;
-        slot.run.message = NO_DEVICE;
+        // Nothing to open: a child given no device would search every port instead. The
+        // port ends as a run of its own would, with an outcome.
+        JsonObject outcome;
+        outcome.add("time", iso8601_utc(slot.run.started))
+            .add("event", "outcome")
+            .add("result", RESULT_FAILED)
+            .add("text", NO_DEVICE)
+            .add("records", 0);
+        apply_event(slot.run, outcome);
+        display_.show_event(slot.run, outcome);
         finish_run(slot.run, ChildExit{EXIT_DOWNLOAD_FAILED, 0}, system_clock::now(),
                    steady_clock::now());
-        display_.show_note(slot.port, slot.run.message);
         end_download(slot);
         return;
     }

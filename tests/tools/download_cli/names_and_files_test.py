@@ -140,6 +140,20 @@ class NamesAndFiles(Line):
         self.assertEqual(outcomes.get("COM10"), "complete", (lines, err))
         self.assert_flashed(modem)
 
+    def test_all_ports_says_which_device_it_leaves_out(self):
+        machine = FakeMachine(self.folder / "machine")
+        modem = self.start_simulator("modem")
+        machine.add_ftdi("ttyUSB0", 2, modem.path)
+        environment = dict(os.environ, KORVAN_SYSTEM_ROOT=str(machine.root))
+        environment = com_ports_mapped_away(self.folder, {3: ""}, environment)
+
+        result = self.run_cli("--all-ports", environment=environment, timeout=20)
+
+        self.assertEqual(result.returncode, 1, result.stderr)
+        self.assertIn(f"korvan-download-cli: --all-ports leaves out {machine.root}/dev/ttyUSB0: "
+                      "its number COM3 is set by KORVAN_COM3", result.stderr.splitlines())
+        self.assertEqual(modem.log(), [])
+
     # Files named twice ----------------------------------------------------------------
 
     def test_trace_or_report_on_a_file_that_is_no_place_for_it_is_refused(self):
