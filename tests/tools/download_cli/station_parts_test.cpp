@@ -79,6 +79,11 @@ TEST_F(ReportFile, LineAfterAPartLeftBehindStartsOnALineOfItsOwn) {
     EXPECT_EQ(contents(), "{\"port\":\"COM3\",\"res\n{\"port\":\"COM4\"}\n");
 }
 
+TEST(ReportDevice, NullDeviceTakesTheLineThoughItCannotSync) {
+    std::string error;
+    EXPECT_TRUE(append_line_durably("/dev/null", "{\"port\":\"COM4\"}\n", error)) << error;
+}
+
 TEST_F(ReportFile, ShortWriteIsTakenBack) {
     std::ofstream(path_, std::ios::binary) << "{\"port\":\"COM3\"}\n";
     // A file size limit 10 bytes past the end: the kernel takes 10 bytes of the line.
