@@ -84,8 +84,11 @@ bool output_files_are_usable(const CliOptions& options) {
     if (options.trace_path.empty()) {
         return true;
     }
-    return options.is_production_line() ? usable_trace_directory(options.trace_path)
-                                        : usable("--trace", options.trace_path, options);
+    // Only a station runs a download per port; --identify probes every port in one process,
+    // into one trace file.
+    const bool trace_per_run = options.is_production_line() && !options.identify;
+    return trace_per_run ? usable_trace_directory(options.trace_path)
+                         : usable("--trace", options.trace_path, options);
 }
 
 std::string station_trace_name(const std::string& port, const std::string& compact_utc_time) {

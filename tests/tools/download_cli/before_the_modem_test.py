@@ -95,6 +95,12 @@ class BeforeTheModem(EndToEnd):
         self.assertEqual(understood, ["AT AT", "AT ATI3"] * 2)
         self.assertEqual(simulator.flashed(), b"")
 
+        # Named ports are probed in one process: their trace is one file, not a directory.
+        traced = self.run_cli("--identify", "--ports", "COM3", "--trace", "identify.trace")
+
+        self.assertEqual(traced.returncode, 0, traced.stderr)
+        self.assertIn('AT line "ATI3"', (self.folder / "identify.trace").read_text())
+
 
 if __name__ == "__main__":
     unittest.main()
