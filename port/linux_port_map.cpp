@@ -11,6 +11,8 @@
 #include <set>
 #include <sstream>
 
+#include "port/directory_entries.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -82,21 +84,10 @@ bool natural_less(const std::string& a, const std::string& b) {
     return a.size() - i < b.size() - j;
 }
 
-// Calls visit for each entry of directory; an entry that vanishes while it is read (a device
-// unplugged, a link udev removes) ends the walk quietly instead of throwing.
-template <typename Visit>
-void for_each_entry(const fs::path& directory, Visit visit) {
-    std::error_code error;
-    for (fs::directory_iterator entry(directory, error);
-         !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        visit(*entry);
-    }
-}
-
 // Name of the device each link in a /dev/serial directory leads to, mapped to the link.
 std::vector<std::pair<std::string, std::string>> serial_links(const fs::path& directory) {
     std::vector<std::pair<std::string, std::string>> links;
-    for_each_entry(directory, [&links](const fs::directory_entry& entry) {
+    for_each_directory_entry(directory, [&links](const fs::directory_entry& entry) {
         links.emplace_back(link_target_name(entry.path()), entry.path().string());
     });
     return links;
@@ -271,18 +262,19 @@ std::vector<SerialDeviceInfo> scan_serial_devices(const SystemRoots& roots) {
     const auto by_id = serial_links(fs::path(roots.dev) / "serial/by-id");
     const auto by_path = serial_links(fs::path(roots.dev) / "serial/by-path");
     std::vector<SerialDeviceInfo> devices;
-    for_each_entry(fs::path(roots.sysfs) / "class/tty", [&](const fs::directory_entry& entry) {
-        std::optional<SerialDeviceInfo> device =
-            read_device(roots, entry.path().filename().string(), consoles);
-        if (!device) {
-            return;
-        }
-        device->by_id = link_for(by_id, device->name);
-        if (const std::string link = link_for(by_path, device->name); !link.empty()) {
-            device->physical_order = fs::path(link).filename().string();
-        }
-        devices.push_back(*device);
-    });
+    for_each_directory_entry(
+        fs::path(roots.sysfs) / "class/tty", [&](const fs::directory_entry& entry) {
+            std::optional<SerialDeviceInfo> device =
+                read_device(roots, entry.path().filename().string(), consoles);
+            if (!device) {
+                return;
+            }
+            device->by_id = link_for(by_id, device->name);
+            if (const std::string link = link_for(by_path, device->name); !link.empty()) {
+                device->physical_order = fs::path(link).filename().string();
+            }
+            devices.push_back(*device);
+        });
     std::sort(devices.begin(), devices.end(), listing_order);
     number_devices(devices);
     return devices;

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <utility>
 
+#include "port/directory_entries.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -39,20 +41,9 @@ std::string program_name(const fs::path& process) {
     return name.empty() ? "an unnamed program" : name;
 }
 
-// Calls visit for each entry of directory. Entries of /proc and /proc/<pid>/fd come and go
-// while they are read: an entry that vanished ends the walk quietly instead of throwing.
-template <typename Visit>
-void for_each_entry(const fs::path& directory, Visit visit) {
-    std::error_code error;
-    for (fs::directory_iterator entry(directory, error);
-         !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        visit(*entry);
-    }
-}
-
 bool holds(const fs::path& process, const std::string& target) {
     bool found = false;
-    for_each_entry(process / "fd", [&](const fs::directory_entry& fd) {
+    for_each_directory_entry(process / "fd", [&](const fs::directory_entry& fd) {
         std::error_code link_error;
         found = found || fs::read_symlink(fd.path(), link_error).string() == target;
     });
@@ -154,7 +145,7 @@ std::vector<PortHolder> find_port_holders(const std::string& path, const SystemR
     }
     const int own_pid = getpid();
     std::vector<PortHolder> holders;
-    for_each_entry(roots.proc, [&](const fs::directory_entry& process) {
+    for_each_directory_entry(roots.proc, [&](const fs::directory_entry& process) {
         const std::string pid = process.path().filename().string();
         if (all_digits(pid) && pid.size() < 10 && std::stoi(pid) != own_pid &&
             holds(process.path(), device.string())) {

@@ -16,6 +16,7 @@ struct WindowOptions {
 
 // Parses the window program's command line before any window exists. Returns the options, or
 // nothing when the program is to exit at once (help, version or a usage error) with exit_code
-// set and the text written to out (help, version) or err (usage error).
+// set and the text written to out (help, version) or err (usage error). A trace path that is
+// an image modems.cfg names, modems.cfg itself or no regular file is a usage error.
 std::optional<WindowOptions> parse_window_options(int argc, char** argv, std::ostream& out,
                                                   std::ostream& err, int& exit_code);

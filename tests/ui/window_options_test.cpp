@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -58,6 +62,28 @@ TEST(WindowOptions, AnythingElseIsAUsageErrorAndOpensNoWindow) {
         EXPECT_EQ(parsed.exit_code, WINDOW_USAGE_ERROR) << arguments[0];
         EXPECT_NE(parsed.err, "") << arguments[0];
     }
+}
+
+TEST(WindowOptions, ATraceOnTheModemMapIsAUsageErrorAndLeavesItWhole) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() /
+        ("window_options_" + std::to_string(std::random_device{}()));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    const std::string map_text = "KORVAN firmware.dl\n";
+    std::ofstream("modems.cfg", std::ios::binary) << map_text;
+
+    const Parsed parsed = parse({"--trace", "modems.cfg"});
+
+    std::ifstream map("modems.cfg", std::ios::binary);
+    const std::string map_after{std::istreambuf_iterator<char>(map), {}};
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(folder);
+    EXPECT_FALSE(parsed.run);
+    EXPECT_EQ(parsed.exit_code, WINDOW_USAGE_ERROR);
+    EXPECT_NE(parsed.err.find("modem map"), std::string::npos) << parsed.err;
+    EXPECT_EQ(map_after, map_text);
 }
 
 }  // namespace

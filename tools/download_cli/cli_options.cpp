@@ -64,12 +64,19 @@ class HelpFormatter final : public CLI::Formatter {
     }
 };
 
-int usage_error(const std::string& message) {
-    std::cerr << "korvan-download-cli: " << message << "\n" << USAGE;
+}  // namespace
+
+int usage_error(const CliOptions& options, const std::string& message, std::ostream& err) {
+    err << "korvan-download-cli: " << message << "\n";
+    if (options.station_port.empty()) {
+        err << USAGE;
+    }
     return EXIT_USAGE_ERROR;
 }
 
-}  // namespace
+int usage_error(const CliOptions& options, const std::string& message) {
+    return usage_error(options, message, std::cerr);
+}
 
 namespace {
 
@@ -191,24 +198,23 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
         // A usage error must not look like a download outcome.
-        exit_code = usage_error(error.what());
+        exit_code = usage_error(CliOptions{}, error.what());
         return std::nullopt;
     }
     if (ports->count() > 0 && has_empty_port_name(argc, argv)) {
         // An empty name would reach the child as no port at all, which searches every port.
-        std::cerr << app.get_name() << ": --ports holds an empty name\n";
-        exit_code = EXIT_USAGE_ERROR;
+        exit_code = usage_error(options, "--ports holds an empty name");
         return std::nullopt;
     }
     // A station passes --report on to the downloads it starts: each appends its own line.
     const bool may_report = options.is_production_line() || !options.station_port.empty();
     if ((options.watch && !options.is_production_line()) ||
         (!options.report_path.empty() && !may_report)) {
-        exit_code = usage_error("--watch and --report need --ports or --all-ports");
+        exit_code = usage_error(options, "--watch and --report need --ports or --all-ports");
         return std::nullopt;
     }
     if (options.json && !options.list_ports && !options.identify) {
-        exit_code = usage_error("--json needs --list-ports or --identify");
+        exit_code = usage_error(options, "--json needs --list-ports or --identify");
         return std::nullopt;
     }
     return options;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,3 +34,9 @@ struct CliOptions {
 // Parses the command line. Returns the options, or nothing when the program is to exit at
 // once (help, version or a usage error) with exit_code set and the text already printed.
 std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code);
+
+// Says message on err (standard error by default) after the program's name, then the usage,
+// and returns EXIT_USAGE_ERROR. A download the production line started leaves the usage out:
+// its error output becomes a note on the line's display.
+int usage_error(const CliOptions& options, const std::string& message);
+int usage_error(const CliOptions& options, const std::string& message, std::ostream& err);

@@ -102,8 +102,5 @@ std::string device_for_port(const std::string& port);
 // A text equal for two names of one device (a link and its target), different otherwise.
 std::string device_identity(const std::string& device);
 
-// Why path must not be opened for writing a trace or report ("is a FIFO, not a regular
-// file", ...); empty when it may be. A missing file may be created.
-std::string unsafe_output_file(const std::string& path);
 // Whether the device is there now (plugged in, mapped path existing).
 bool device_is_present(const std::string& device);

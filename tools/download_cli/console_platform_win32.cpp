@@ -324,16 +324,6 @@ std::string device_identity(const std::string& device) {
     return name;
 }
 
-std::string unsafe_output_file(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) {
-        return {};
-    }
-    return std::filesystem::is_directory(status) ? "is a directory, not a regular file"
-                                                 : "is a device, not a regular file";
-}
-
 bool device_is_present(const std::string& device) {
     std::string name = upper_case(device);
     if (name.rfind("\\\\.\\", 0) == 0) {

@@ -6,10 +6,12 @@
 
 #include "engine/download_image.h"
 #include "engine/download_path.h"
+#include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/event_host.h"
 #include "tools/download_cli/line_report.h"
 #include "tools/download_cli/port_run.h"
+#include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/single_download.h"
 
 namespace {
@@ -88,9 +90,7 @@ int run_event_download(const CliOptions& options) {
 
     std::string error;
     if (!run_single_download(options, host, timer, hooks, error, reporting_port_factory(host))) {
-        std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
-                  << '\n';
-        return EXIT_USAGE_ERROR;
+        return usage_error(options, "cannot use " + printable(options.port_device) + ": " + error);
     }
     if (own_report) {
         append_own_report_line(host, run, options.report_path);

@@ -182,8 +182,7 @@ int run_identify(const CliOptions& options, std::ostream& out, std::ostream& err
     std::string error;
     const std::optional<std::vector<Search>> searches = searches_of(options, error, err);
     if (!searches) {
-        err << "korvan-download-cli: cannot use " << printable(error) << '\n';
-        return EXIT_USAGE_ERROR;
+        return usage_error(options, "cannot use " + printable(error), err);
     }
     if (searches->empty()) {
         err << "no serial port found; see korvan-download-cli --list-ports\n";

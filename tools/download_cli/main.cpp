@@ -46,9 +46,7 @@ int run_download(const CliOptions& options) {
     std::string error;
     if (!run_single_download(options, host, timer, hooks, error,
                              search_report.watch(serial_port_factory()))) {
-        std::cerr << "korvan-download-cli: cannot use " << options.port_device << ": " << error
-                  << '\n';
-        return EXIT_USAGE_ERROR;
+        return usage_error(options, "cannot use " + printable(options.port_device) + ": " + error);
     }
     if (no_modem_answered) {
         std::cerr << search_report.no_modem_line() << '\n';
@@ -70,9 +68,8 @@ int run_traced_download(const CliOptions& options) {
     DroppingFileBuffer buffer;
     std::string error;
     if (!buffer.open(options.trace_path, error)) {
-        std::cerr << "korvan-download-cli: cannot write the trace file "
-                  << printable(options.trace_path) << ": " << error << '\n';
-        return EXIT_USAGE_ERROR;
+        return usage_error(
+            options, "cannot write the trace file " + printable(options.trace_path) + ": " + error);
     }
     std::ostream file(&buffer);
     int exit_code = 0;
@@ -104,8 +101,8 @@ int main(int argc, char** argv) {
     if (options->list_ports) {
         return list_serial_ports(std::cout, options->json);
     }
-    if (!output_files_are_usable(*options)) {
-        return EXIT_USAGE_ERROR;
+    if (const std::string why = output_files_refusal(*options); !why.empty()) {
+        return usage_error(*options, why);
     }
     if (options->is_production_line() && !options->identify) {
         return run_production_line(*options);

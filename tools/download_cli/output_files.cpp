@@ -3,92 +3,47 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <sstream>
-#include <vector>
 
-#include "engine/modem_map.h"
-#include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/output_file_check/output_file_check.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* MODEM_MAP = "modems.cfg";
-
-bool same_file(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return !a.empty() && !b.empty() && fs::equivalent(a, b, error) && !error;
+std::string file_refusal(const std::string& option, const std::string& path,
+                         const CliOptions& options) {
+    const std::string why = output_file_refusal(path, options.image_path);
+    return why.empty() ? why : option + ' ' + printable(path) + ' ' + why;
 }
 
-// The images a run may read: the one named on the command line and every one the modem
-// map names.
-std::vector<std::string> image_paths(const CliOptions& options) {
-    std::vector<std::string> images;
-    if (!options.image_path.empty()) {
-        images.push_back(options.image_path);
-    }
-    std::ifstream map(MODEM_MAP, std::ios::binary);
-    std::ostringstream text;
-    text << map.rdbuf();
-    for (const ModemMapEntry& entry : parse_modem_map(text.str())) {
-        images.push_back(entry.image_path);
-    }
-    return images;
-}
-
-// Why path cannot take a trace or report file; empty when it can.
-std::string refusal(const std::string& path, const CliOptions& options) {
-    if (path.empty()) {
-        return "is empty";
-    }
-    for (const std::string& image : image_paths(options)) {
-        if (same_file(path, image)) {
-            return "is the image (" + image + ")";
-        }
-    }
-    if (same_file(path, MODEM_MAP)) {
-        return std::string("is the modem map (") + MODEM_MAP + ")";
-    }
-    return unsafe_output_file(path);
-}
-
-bool usable(const std::string& option, const std::string& path, const CliOptions& options) {
-    const std::string why = refusal(path, options);
-    if (!why.empty()) {
-        std::cerr << "korvan-download-cli: " << option << ' ' << printable(path) << ' ' << why
-                  << '\n';
-    }
-    return why.empty();
-}
-
-bool usable_trace_directory(const std::string& path) {
+std::string trace_directory_refusal(const std::string& path) {
     std::error_code error;
     if (fs::is_directory(path, error)) {
-        return true;
+        return {};
     }
-    std::cerr << "korvan-download-cli: --trace " << printable(path)
-              << " is not a directory: with several ports it names the directory that gets "
-                 "one trace file per run\n";
-    return false;
+    return "--trace " + printable(path) +
+           " is not a directory: with several ports it names the directory that gets one "
+           "trace file per run";
 }
 
 }  // namespace
 
-bool output_files_are_usable(const CliOptions& options) {
-    if (!options.report_path.empty() && !usable("--report", options.report_path, options)) {
-        return false;
+std::string output_files_refusal(const CliOptions& options) {
+    if (!options.report_path.empty()) {
+        if (std::string why = file_refusal("--report", options.report_path, options);
+            !why.empty()) {
+            return why;
+        }
     }
     if (options.trace_path.empty()) {
-        return true;
+        return {};
     }
     // Only a station runs a download per port; --identify probes every port in one process,
     // into one trace file.
     const bool trace_per_run = options.is_production_line() && !options.identify;
-    return trace_per_run ? usable_trace_directory(options.trace_path)
-                         : usable("--trace", options.trace_path, options);
+    return trace_per_run ? trace_directory_refusal(options.trace_path)
+                         : file_refusal("--trace", options.trace_path, options);
 }
 
 std::string station_trace_name(const std::string& port, const std::string& compact_utc_time) {

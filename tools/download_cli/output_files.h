@@ -7,10 +7,10 @@
 #include "tools/download_cli/cli_options.h"
 
 // The trace and report files are checked before any port is touched: a path that is the
-// image, the modem map or no regular file is a usage error, said on standard error. In a
-// production line the trace names a directory that gets one file per run. True when the
-// run may go on.
-bool output_files_are_usable(const CliOptions& options);
+// image, the modem map or no regular file is a usage error. In a production line the trace
+// names a directory that gets one file per run. What is wrong, or empty when the run may
+// go on.
+std::string output_files_refusal(const CliOptions& options);
 
 // The trace file of a run in a production line: the port's name with every character
 // outside [A-Za-z0-9._-] replaced, and the start time ("COM3-20261208T061329.123Z.trace").

@@ -100,8 +100,9 @@ std::string by_id_column(const PortListingRow& row) {
 std::string state_column(const PortListingRow& row) {
     std::string text = row.state ? describe_port_state(*row.state) : "no device";
     if (row.not_searched == "beyond_com9") {
-        text += "; beyond COM9 (COM" + std::to_string(row.info->com_number) + "), use --port " +
-                row.device;
+        text += "; COM" + std::to_string(row.info->com_number) +
+                " is beyond the plain search of COM1..COM9: --port " + row.device +
+                " or --all-ports reach it";
     } else if (row.not_searched == "replaced_by_environment") {
         text += "; COM" + std::to_string(row.info->com_number) + " is set by KORVAN_COM" +
                 std::to_string(row.info->com_number);

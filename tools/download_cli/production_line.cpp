@@ -497,16 +497,14 @@ std::string device_named_twice(const std::vector<std::string>& ports) {
 
 int run_production_line(const CliOptions& options) {
     if (const std::string twice = device_named_twice(options.ports); !twice.empty()) {
-        std::cerr << "korvan-download-cli: --ports names " << printable(twice) << " twice\n";
-        return EXIT_USAGE_ERROR;
+        return usage_error(options, "--ports names " + printable(twice) + " twice");
     }
     if (!options.report_path.empty()) {
         // Found out before any modem is touched, not after the first one is flashed.
         std::string error;
         if (!can_append_to(options.report_path, error)) {
-            std::cerr << "korvan-download-cli: cannot append to " << options.report_path << ": "
-                      << error << '\n';
-            return EXIT_USAGE_ERROR;
+            return usage_error(options,
+                               "cannot append to " + printable(options.report_path) + ": " + error);
         }
     }
     if (!options.image_path.empty()) {

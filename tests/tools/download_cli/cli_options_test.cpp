@@ -59,7 +59,8 @@ TEST(CliOptions, UsageErrorsHaveTheirOwnExitStatus) {
                                                       {"extra"},
                                                       {"--json"},
                                                       {"--identify", "--events"},
-                                                      {"-p", "COM3", "--all-ports"}}) {
+                                                      {"-p", "COM3", "--all-ports"},
+                                                      {"--ports", ""}}) {
         int exit_code = -1;
         testing::internal::CaptureStderr();
         EXPECT_FALSE(parse(arguments, exit_code));
