@@ -132,7 +132,7 @@ TEST_F(DownloadProtocolTest, TraceNamesTheRecordItsSecondAttemptAndTheirAcknowle
     std::ostringstream out;
     {
         PortTrace trace(out, clock);
-        trace.record_open(0, "memory", 115200, 'N', 8, 1, port);
+        trace.record_open("COM1", "memory", 115200, 'N', 8, 1, port);
         Bytes record = make_image_record(0x0042, 3);
         std::uint8_t ack[BLOCK_ACK_SIZE];
         answer_with({make_block_ack(0x0043), make_block_ack(0x0042)});
