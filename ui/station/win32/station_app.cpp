@@ -1,0 +1,73 @@
+// korvan-station.exe: the station of korvan-download-cli in a window of its own.
+
+#include <commctrl.h>
+#include <windows.h>
+
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "ui/station/station_options.h"
+#include "ui/station/win32/station_window.h"
+#include "ui/win32/command_line_text.h"
+
+namespace {
+
+constexpr const char* CAPTION = "Korvan Download Station";
+
+// The console program the station starts once per port: the one installed beside it.
+std::string download_program_path() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string own(path, length);
+    const std::size_t slash = own.find_last_of("\\/");
+    return own.substr(0, slash == std::string::npos ? 0 : slash + 1) + "korvan-download-cli.exe";
+}
+
+// The station always watches: each modem that appears is flashed once.
+StationSettings settings_of(const StationOptions& options) {
+    StationSettings settings;
+    settings.ports = options.ports;
+    settings.all_ports = options.all_ports;
+    settings.watch = true;
+    settings.image_path = options.image_path;
+    settings.report_path = options.report_path;
+    settings.trace_path = options.trace_path;
+    settings.program_path = download_program_path();
+    return settings;
+}
+
+int run_window(const StationOptions& options, int show) {
+    StationWindow window(settings_of(options));
+    std::string error;
+    if (!window.open(show, error)) {
+        show_command_line_text("korvan-station: " + error + "\n", true, CAPTION);
+        return 1;
+    }
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        // Tab moves between the buttons and the tiles as in a dialog.
+        if (!IsDialogMessageA(window.hwnd(), &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return window.exit_status();
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
+    InitCommonControls();
+    std::ostringstream out;
+    std::ostringstream err;
+    int exit_code = 0;
+    const std::optional<StationOptions> options =
+        parse_station_options(__argc, __argv, out, err, exit_code);
+    show_command_line_text(out.str(), false, CAPTION);
+    show_command_line_text(err.str(), true, CAPTION);
+    if (!options) {
+        return exit_code;
+    }
+    return run_window(*options, show);
+}

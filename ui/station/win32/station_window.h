@@ -1,0 +1,78 @@
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "station/station.h"
+#include "station/station_view.h"
+#include "ui/station/win32/tile_panel.h"
+
+// The station window: a header (image, report, totals, paused or closing), Pause/Resume,
+// Details and Close, and one tile per port. The station runs in watch mode underneath, one
+// step of it per tick of the window's timer; a step never blocks, so the window answers at
+// once whatever the children do.
+class StationWindow : public StationView {
+  public:
+    explicit StationWindow(StationSettings settings);
+    StationWindow(const StationWindow&) = delete;
+    StationWindow& operator=(const StationWindow&) = delete;
+
+    // Opens the window and starts the station; false (with the reason in error) when the
+    // station has nothing to run or the window cannot be made.
+    bool open(int show, std::string& error);
+    HWND hwnd() const { return hwnd_; }
+    // The program's exit status once the window is gone: 0 when every flash completed and
+    // every report line was written.
+    int exit_status() const { return station_.exit_status(); }
+
+    // StationView.
+    void show_event(const PortRun& run, const nlohmann::json& event) override;
+    void show_note(const std::string& port, const std::string& text) override;
+    void show_modem_gone(const std::string& port) override;
+    void show_ports(const std::vector<const PortRun*>& runs) override;
+
+  private:
+    // The tiles a window shows: 16 at once on a 1280x1024 screen, the rest by scrolling.
+    static constexpr std::size_t MAX_TILES = 32;
+
+    static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+    void make_controls();
+    void lay_out();
+    void on_tick();
+    void beep_new_outcomes();
+    void refresh();
+    void refresh_header();
+    void refresh_tiles();
+    void request_close();
+    void close_when_done();
+    void toggle_pause();
+    void show_details();
+    int ask(const std::string& text, UINT style);
+
+    StationSettings settings_;
+    Station station_;
+    std::string image_checksum_;  // of --image, four hex digits
+    std::chrono::steady_clock::time_point started_{};
+    HWND hwnd_ = nullptr;
+    HICON icon_ = nullptr;
+    HFONT font_ = nullptr;
+    HWND image_line_ = nullptr;
+    HWND report_line_ = nullptr;
+    HWND totals_line_ = nullptr;
+    HWND state_line_ = nullptr;
+    HWND pause_button_ = nullptr;
+    HWND details_button_ = nullptr;
+    HWND close_button_ = nullptr;
+    TilePanel tiles_;
+    int flashed_seen_ = 0;
+    int completed_seen_ = 0;
+    bool changed_ = true;         // something to redraw since the last refresh
+    ULONGLONG last_refresh_ = 0;  // GetTickCount64 of the last refresh
+    bool closing_ = false;        // asked to quit once the flashes in progress are done
+    bool asking_ = false;         // the close question is open
+    int open_boxes_ = 0;          // message boxes open over the window
+};
