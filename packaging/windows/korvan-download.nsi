@@ -1,8 +1,8 @@
 ; Installer of the Korvan Download Utility for 64-bit Windows, built on Linux by makensis:
 ;   makensis -DVERSION=1.0.0 -DBIN_DIR=build/win/bin -DOUT_FILE=setup.exe korvan-download.nsi
-; Installs both programs and their manual pages as text under Program Files for all users,
-; a Start-menu shortcut to the window program and an uninstaller listed in Add/Remove
-; Programs. /S installs and uninstalls silently.
+; Installs the programs and their manual pages as text under Program Files for all users,
+; Start-menu shortcuts to the two window programs (the download window and the station) and
+; an uninstaller listed in Add/Remove Programs. /S installs and uninstalls silently.
 
 !macro REQUIRE_DEFINE name
   !ifndef ${name}
@@ -17,6 +17,7 @@
 !define PUBLISHER "Korvan"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\KorvanDownloadUtility"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
+!define STATION_SHORTCUT "$SMPROGRAMS\Korvan Download Station.lnk"
 
 ; A 64-bit installer for 64-bit programs: it sees the 64-bit Program Files and registry.
 Target amd64-unicode
@@ -50,14 +51,19 @@ Section "Install"
   SetOutPath "$INSTDIR"
   File "${BIN_DIR}/korvan-download.exe"
   File "${BIN_DIR}/korvan-download-cli.exe"
+  ; The station starts korvan-download-cli.exe from its own folder, one per port.
+  File "${BIN_DIR}/korvan-station.exe"
   ; The manual pages as text: Windows has no man.
   File "${BIN_DIR}/korvan-download.txt"
   File "${BIN_DIR}/korvan-download-cli.txt"
+  File "${BIN_DIR}/korvan-station.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The shortcut starts the program in its own folder, where an administrator can keep
   ; modems.cfg and the images for everyone.
   CreateShortcut "${SHORTCUT}" "$INSTDIR\korvan-download.exe" "" "$INSTDIR\korvan-download.exe" 0
+  CreateShortcut "${STATION_SHORTCUT}" "$INSTDIR\korvan-station.exe" "" \
+      "$INSTDIR\korvan-station.exe" 0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -76,10 +82,13 @@ FunctionEnd
 
 Section "Uninstall"
   Delete "${SHORTCUT}"
+  Delete "${STATION_SHORTCUT}"
   Delete "$INSTDIR\korvan-download.exe"
   Delete "$INSTDIR\korvan-download-cli.exe"
+  Delete "$INSTDIR\korvan-station.exe"
   Delete "$INSTDIR\korvan-download.txt"
   Delete "$INSTDIR\korvan-download-cli.txt"
+  Delete "$INSTDIR\korvan-station.txt"
   Delete "$INSTDIR\uninstall.exe"
   ; Only if empty: files a user put here (modems.cfg, images) stay.
   RMDir "$INSTDIR"

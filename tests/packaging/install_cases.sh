@@ -144,22 +144,26 @@ sys.exit(1 if missing else 0)
 PY
 }
 
+# shortcut_path [NAME]: the all-users Start-menu shortcut NAME (the product's by default).
 shortcut_path() {
-    echo "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/$install_dir_name.lnk"
+    echo "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/${1:-$install_dir_name}.lnk"
 }
+station_shortcut_name="Korvan Download Station"
 
 check_silent_install() {
     timeout 120 wine "$setup_exe" /S >"$work/setup.out" 2>&1 || fail "setup.exe /S failed" ||
         return 1
     timeout 60 wineserver -w
     local file
-    for file in korvan-download.exe korvan-download-cli.exe uninstall.exe; do
+    for file in korvan-download.exe korvan-download-cli.exe korvan-station.exe uninstall.exe; do
         [[ -f "$installed/$file" ]] || fail "no $file in Program Files" || return 1
     done
     [[ -f "$(shortcut_path)" ]] || fail "no Start-menu shortcut" || return 1
+    [[ -f "$(shortcut_path "$station_shortcut_name")" ]] ||
+        fail "no Start-menu shortcut to the station" || return 1
     # Beside each program its manual page as text, Windows line ends and all.
     local program
-    for program in korvan-download korvan-download-cli; do
+    for program in korvan-download korvan-download-cli korvan-station; do
         grep -q "^ *$program *- .*"$'\r'"\$" "$installed/$program.txt" ||
             fail "no manual page $program.txt beside the programs" || return 1
     done
@@ -170,6 +174,8 @@ check_silent_install() {
     has_resources "$installed/korvan-download.exe" || fail "window program resources" ||
         return 1
     has_resources "$installed/korvan-download-cli.exe" || fail "console program resources" ||
+        return 1
+    has_resources "$installed/korvan-station.exe" || fail "station program resources" ||
         return 1
     local program answer
     for program in korvan-download-cli korvan-download; do
@@ -186,6 +192,8 @@ check_silent_uninstall() {
     timeout 60 wineserver -w
     [[ ! -e "$installed" ]] || fail "the uninstall left $(ls "$installed")" || return 1
     [[ ! -e "$(shortcut_path)" ]] || fail "the uninstall left the shortcut" || return 1
+    [[ ! -e "$(shortcut_path "$station_shortcut_name")" ]] ||
+        fail "the uninstall left the station's shortcut" || return 1
     ! timeout 30 wine reg query "$uninstall_key" >/dev/null 2>&1 ||
         fail "the uninstall left its Add/Remove Programs entry" || return 1
 }

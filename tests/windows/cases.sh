@@ -434,3 +434,131 @@ case_gui_prompt_cancel() {
     ! grep -q "^erase" "$dir/sim.log" || fail "the modem was erased after the prompt's Cancel" ||
         return 1
 }
+
+# start_station DIR OPTION...: starts the station window program in DIR; sets gui_pid. Its
+# exit status lands in DIR/window.result.
+start_station() {
+    local dir=$1
+    shift
+    (
+        cd "$dir" || exit 1
+        status=0
+        timeout "$wine_timeout" wine "$win_bin/korvan-station.exe" "$@" >station.out \
+            2>station.err || status=$?
+        echo "$status" >window.result
+    ) &
+    gui_pid=$!
+}
+
+# wait_for_other_window TITLE WINDOW SECONDS: a visible top-level window titled TITLE other
+# than WINDOW (a message box of the window's own, which carries its title).
+wait_for_other_window() {
+    local title=$1 window=$2 seconds=$3
+    local deadline=$((SECONDS + seconds)) id
+    while ((SECONDS < deadline)); do
+        for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true); do
+            if [[ "$id" != "$window" ]]; then
+                echo "$id"
+                return 0
+            fi
+        done
+        sleep 0.2
+    done
+    return 1
+}
+
+# report_line_count DIR: lines in DIR/report.jsonl so far.
+report_line_count() {
+    if [[ -f "$1/report.jsonl" ]]; then
+        wc -l <"$1/report.jsonl"
+    else
+        echo 0
+    fi
+}
+
+# The station window flashes two modems, COM3 at full speed and COM4 paced. With COM4 still
+# flashing, Alt+F4 asks whether to quit once the flashes are done: No keeps the station
+# running; Yes leaves the window up until COM4's flash has finished, and then it exits with
+# 0; the report holds both complete lines. A station with nothing running closes at once.
+case_station_window() {
+    local dir first_pid first_device window question
+    dir=$(case_folder station_window)
+    start_sim station_com3 --flash-out "$dir/flash.bin" || fail "simulator did not start" ||
+        return 1
+    first_pid=$sim_pid
+    first_device=$sim_device
+    if ! start_sim station_com4 --line-rate 115200 --log "$dir/sim4.log" \
+        --flash-out "$dir/flash4.bin"; then
+        kill "$first_pid"
+        wait "$first_pid" 2>/dev/null || true
+        fail "second simulator did not start"
+        return 1
+    fi
+    map_com_ports 3 "$first_device"
+    ln -sfn "$sim_device" "$work/com/com4"
+    start_wineserver
+    start_station "$dir" --ports COM3,COM4 --image image.dl --report report.jsonl
+    station_window_closes_after_flash "$dir"
+    local checked=$?
+    stop_wineserver
+    stop_sim
+    kill "$first_pid" 2>/dev/null || true
+    wait "$first_pid" 2>/dev/null || true
+    ((checked == 0)) || return 1
+    window_result_is "$dir" 0 || return 1
+    local lines
+    lines=$(report_line_count "$dir")
+    ((lines == 2)) || fail "$lines report lines, expected 2" || return 1
+    grep -q '"port":"COM3".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "COM3 not reported complete" || return 1
+    grep -q '"port":"COM4".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "COM4 not reported complete" || return 1
+    flash_matches_image "$dir" || return 1
+    cmp -s "$dir/image.dl" "$dir/flash4.bin" || fail "COM4's flashed records differ" || return 1
+
+    # Nothing running (there is no COM20, so the station only waits): Alt+F4 closes at once.
+    local idle
+    idle=$(case_folder station_window_idle)
+    start_wineserver
+    start_station "$idle" --ports COM20 --image image.dl
+    window=$(wait_for_window "Korvan Download Station" 30) || fail "no idle station window" ||
+        return 1
+    sleep 1
+    press_keys "$window" alt+F4
+    wait_for_exit "$gui_pid" 10 || fail "the idle station did not close at once" || return 1
+    stop_wineserver
+    window_result_is "$idle" 0 || return 1
+}
+
+# The window part of case_station_window: refuses, then accepts, a close mid-flash.
+station_window_closes_after_flash() {
+    local dir=$1 window question
+    window=$(wait_for_window "Korvan Download Station" 30) || fail "no station window" ||
+        return 1
+    wait_for_file_lines "$dir/sim4.log" "^record " 40 60 || fail "COM4 is not programming" ||
+        return 1
+    wait_for_file_lines "$dir/report.jsonl" '"port":"COM3"' 1 30 ||
+        fail "COM3's flash was not reported" || return 1
+    screenshot "$window" "$work/screenshots/station-window-flashing.png"
+
+    press_keys "$window" alt+F4
+    question=$(wait_for_other_window "Korvan Download Station" "$window" 10) ||
+        fail "Alt+F4 mid-flash asked nothing" || return 1
+    sleep 0.5
+    screenshot "$question" "$work/screenshots/station-window-close-question.png"
+    press_keys "$question" n
+    sleep 1
+    kill -0 "$gui_pid" 2>/dev/null || fail "No to the question ended the station" || return 1
+
+    press_keys "$window" alt+F4
+    question=$(wait_for_other_window "Korvan Download Station" "$window" 10) ||
+        fail "the second Alt+F4 asked nothing" || return 1
+    press_keys "$question" Return
+    sleep 1
+    kill -0 "$gui_pid" 2>/dev/null || fail "the station quit before COM4's flash was done" ||
+        return 1
+    (($(report_line_count "$dir") == 1)) || fail "COM4 ended before the close was tested" ||
+        return 1
+    screenshot "$window" "$work/screenshots/station-window-closing.png"
+    wait_for_exit "$gui_pid" 60 || fail "the station did not quit after the flash" || return 1
+}
