@@ -178,7 +178,7 @@ check_silent_install() {
     has_resources "$installed/korvan-station.exe" || fail "station program resources" ||
         return 1
     local program answer
-    for program in korvan-download-cli korvan-download; do
+    for program in korvan-download-cli korvan-download korvan-station; do
         answer=$(timeout 30 wine "$installed/$program.exe" --version 2>&1 | tr -d '\r')
         [[ "$answer" == "$program $version" ]] ||
             fail "installed $program.exe --version said '$answer'" || return 1
