@@ -1,7 +1,8 @@
 // korvan-station.exe: the station of korvan-download-cli in a window of its own.
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <optional>
 #include <sstream>
