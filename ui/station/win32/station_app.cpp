@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "ui/station/sibling_program.h"
 #include "ui/station/station_options.h"
 #include "ui/station/win32/station_window.h"
 #include "ui/win32/command_line_text.h"
@@ -15,15 +16,6 @@
 namespace {
 
 constexpr const char* CAPTION = "Korvan Download Station";
-
-// The console program the station starts once per port: the one installed beside it.
-std::string download_program_path() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string own(path, length);
-    const std::size_t slash = own.find_last_of("\\/");
-    return own.substr(0, slash == std::string::npos ? 0 : slash + 1) + "korvan-download-cli.exe";
-}
 
 // The station always watches: each modem that appears is flashed once.
 StationSettings settings_of(const StationOptions& options) {
@@ -34,7 +26,8 @@ StationSettings settings_of(const StationOptions& options) {
     settings.image_path = options.image_path;
     settings.report_path = options.report_path;
     settings.trace_path = options.trace_path;
-    settings.program_path = download_program_path();
+    // The console program the station starts once per port: the one installed beside it.
+    settings.program_path = sibling_program_path("korvan-download-cli");
     return settings;
 }
 

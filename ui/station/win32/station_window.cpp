@@ -9,6 +9,7 @@
 #include "station/line_report.h"
 #include "tools/download_cli/image_check.h"
 #include "tools/download_cli/printable_text.h"
+#include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
 #include "ui/station/tile_model.h"
 
@@ -316,7 +317,8 @@ void StationWindow::show_event(const PortRun&, const nlohmann::json&) {
     changed_ = true;
 }
 
-void StationWindow::show_note(const std::string&, const std::string&) {
+void StationWindow::show_note(const std::string& port, const std::string& text) {
+    notes_[port] = text;
     changed_ = true;
 }
 
@@ -330,24 +332,17 @@ void StationWindow::show_ports(const std::vector<const PortRun*>&) {
 
 namespace {
 
-std::string details_text(const PortRun& now, const PortRun* last) {
-    std::string text = printable(now.port) + "\n\n";
-    if (last == nullptr) {
-        return text + "No flash has ended on this port yet.\nNow: " + printable(now.step);
+// The report line's members as the details show them: strings as they are, numbers as
+// written.
+using ReportFields = std::vector<std::pair<std::string, std::string>>;
+
+ReportFields report_fields(const PortRun& run) {
+    ReportFields fields;
+    const nlohmann::ordered_json line = report_object(run, KORVAN_VERSION);
+    for (const auto& [name, value] : line.items()) {
+        fields.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());
     }
-    text += "Last message: " + printable(last->message) + "\n\nReport line:\n";
-    const nlohmann::ordered_json report = report_object(*last, KORVAN_VERSION);
-    for (const auto& [key, value] : report.items()) {
-        text += "    " + key + ": " +
-                (value.is_string()
-                     ? printable(value.get<std::string>())
-                     : value.dump(-1, ' ', true, nlohmann::json::error_handler_t::replace)) +
-                "\n";
-    }
-    if (!last->trace_path.empty()) {
-        text += "\nTrace: " + printable(last->trace_path);
-    }
-    return text;
+    return fields;
 }
 
 }  // namespace
@@ -361,14 +356,17 @@ void StationWindow::show_details() {
             MB_OK | MB_ICONINFORMATION);
         return;
     }
-    const PortRun& now = *runs[index];
+    const std::string port = runs[index]->port;
     std::optional<PortRun> last;
     for (const PortRun& run : station_.last_runs()) {
-        if (run.port == now.port) {
+        if (run.port == port) {
             last = run;
         }
     }
-    ask(details_text(now, last ? &*last : nullptr), MB_OK | MB_ICONINFORMATION);
+    const auto note = notes_.find(port);
+    ask(details_text(port, "", last, last ? report_fields(*last) : ReportFields{},
+                     note == notes_.end() ? "" : note->second),
+        MB_OK | MB_ICONINFORMATION);
 }
 
 void StationWindow::refresh_header() {

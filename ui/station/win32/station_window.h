@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <string>
 
 #include "station/station.h"
@@ -68,6 +69,7 @@ class StationWindow : public StationView {
     HWND details_button_ = nullptr;
     HWND close_button_ = nullptr;
     TilePanel tiles_;
+    std::map<std::string, std::string> notes_;  // the station's last word about each port
     int flashed_seen_ = 0;
     int completed_seen_ = 0;
     bool changed_ = true;         // something to redraw since the last refresh
