@@ -244,11 +244,15 @@ LRESULT TilePanel::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_LBUTTONDBLCLK:
             select(tile_at(GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)), TILE_OPENED);
             return 0;
-        case WM_GETDLGCODE:
-            return DLGC_WANTARROWS;
+        case WM_GETDLGCODE: {
+            // The arrows move between tiles and Return opens one, instead of the dialog keys.
+            const auto* key = reinterpret_cast<const MSG*>(lparam);
+            const bool return_key =
+                key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN;
+            return DLGC_WANTARROWS | (return_key ? DLGC_WANTMESSAGE : 0);
+        }
         case WM_KEYDOWN:
-            if (wparam == VK_RETURN && selected_ >= 0) {
-                select(selected_, TILE_OPENED);
+            if (on_key(static_cast<int>(wparam))) {
                 return 0;
             }
             break;
@@ -260,6 +264,51 @@ LRESULT TilePanel::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
     }
     return DefWindowProcA(hwnd_, message, wparam, lparam);
+}
+
+bool TilePanel::on_key(int key) {
+    const int count = static_cast<int>(tiles_.size());
+    if (count == 0) {
+        return false;
+    }
+    if (key == VK_RETURN) {
+        select(std::max(selected_, 0), TILE_OPENED);
+        return true;
+    }
+    int index = std::max(selected_, 0);
+    switch (key) {
+        case VK_LEFT:
+            index -= 1;
+            break;
+        case VK_RIGHT:
+            index += 1;
+            break;
+        case VK_UP:
+            index -= columns();
+            break;
+        case VK_DOWN:
+            index += columns();
+            break;
+        default:
+            return false;
+    }
+    index = selected_ < 0 ? 0 : std::clamp(index, 0, count - 1);
+    show_tile(index);
+    select(index, TILE_SELECTED);
+    return true;
+}
+
+// Scrolls as little as it takes to show the whole tile.
+void TilePanel::show_tile(int index) {
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const int top = GAP + index / columns() * TILE_HEIGHT;
+    const int bottom = top + TILE_HEIGHT;
+    if (top < scroll_y_) {
+        scroll_to(top - GAP);
+    } else if (bottom > scroll_y_ + client.bottom) {
+        scroll_to(bottom - static_cast<int>(client.bottom));
+    }
 }
 
 // Drawn off screen and copied in one go: the tiles change several times a second.

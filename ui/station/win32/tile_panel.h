@@ -52,6 +52,8 @@ class TilePanel {
     void scroll_to(int position);
     int tile_at(int x, int y) const;
     void select(int index, WORD notification);
+    bool on_key(int key);
+    void show_tile(int index);
     void paint();
     void paint_tile(HDC device, const RECT& area, const TilePicture& tile, bool selected) const;
 
