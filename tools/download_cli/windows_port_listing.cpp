@@ -84,7 +84,8 @@ void write_latency_advice(std::ostream& out, const std::vector<WindowsPortRow>& 
                 << row.port.latency_timer_ms << " ms before passing them on. Set it to "
                 << LOWEST_LATENCY_TIMER_MS << " ms in Device Manager > Ports (COM & LPT) > "
                 << printable(or_dash(row.port.friendly_name))
-                << " > Properties > Port Settings > Advanced > Latency Timer.\n";
+                << " > Properties > Port Settings > Advanced > BM Options > Latency Timer "
+                   "(msec).\n";
         }
     }
 }
