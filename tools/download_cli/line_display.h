@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "station/port_run.h"
 #include "tools/download_cli/json_object.h"
-#include "tools/download_cli/port_run.h"
 
 // How the production line shows its ports.
 enum class LineOutput {

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "station/port_run.h"
 #include "tools/download_cli/json_object.h"
-#include "tools/download_cli/port_run.h"
 
 // The report object of one finished run: port, device, identification, image, checksum,
 // result, message, records, start, end (ISO 8601), duration (seconds), version and, when

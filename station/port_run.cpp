@@ -1,6 +1,4 @@
-#include "tools/download_cli/port_run.h"
-
-#include "tools/download_cli/event_host.h"
+#include "station/port_run.h"
 
 void apply_event(PortRun& run, const JsonObject& event) {
     const std::string kind = event.string_of("event");
