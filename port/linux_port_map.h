@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "port/adapter_identity.h"
+
 // The machine's serial devices as the kernel lists them in /sys/class/tty, numbered COM1..
 // the way a Windows PC numbers its ports: real onboard UARTs ttyS0 and ttyS1 as COM1 and
 // COM2, then USB, ACM and other devices with a hardware link from COM3 up in the order of
@@ -64,3 +66,9 @@ std::optional<TtyIdentity> identify_tty(const std::string& path, const SystemRoo
 
 // "16550A UART", "USB ftdi_sio 0403:6001 "FTDI" "FT232R USB UART" serial A50285BI", ...
 std::string describe_device_kind(const SerialDeviceInfo& device);
+
+// The adapter identity of a scanned device: its USB ids and serial number when it is a USB
+// device, its by-id link name when it has one.
+AdapterIdentity adapter_identity_of(const SerialDeviceInfo& device);
+// The adapter behind the device path (a node or a link to one) on the machine under roots.
+AdapterIdentity adapter_identity(const std::string& device, const SystemRoots& roots);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "port/port_discovery.h"
+#include "port/windows_com_ports.h"
 
 namespace {
 
@@ -61,12 +62,10 @@ std::string describe_busy_device(const std::string&) {
 }
 
 std::vector<SerialPortName> find_serial_ports(std::vector<std::string>&) {
+    // The ports Windows has registered are the ones that exist: COM1..COM9 and beyond.
     std::vector<SerialPortName> found;
-    for (int number = 1; number <= 9; ++number) {
-        const std::string name = "COM" + std::to_string(number);
-        if (device_is_present(name)) {
-            found.push_back({name, name});
-        }
+    for (const RegisteredComPort& port : registered_com_ports()) {
+        found.push_back({port.name, port.name});
     }
     return found;
 }

@@ -128,4 +128,34 @@ TEST(LinuxPortMap, PhantomAndConsoleAreRefusedWithoutBeingOpened) {
     }
 }
 
+// The adapter is found through the device number, so a link to the node names it too; a UART
+// and a pseudo-terminal the kernel does not list have no adapter.
+TEST(LinuxPortMap, AdapterIdentityFollowsTheNodeToItsUsbDevice) {
+    FakeSystemTree machine;
+    machine.add_uart(1, PORT_16550A);
+    machine.add_usb_serial("ttyUSB0", 2, "ftdi_sio", "0403", "6001", "FTDI", "FT232R USB UART",
+                           "A50285BI");
+    machine.add_serial_link("by-id", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+    PtyLine adapter_line;
+    PtyLine uart_line;
+    PtyLine unlisted_line;
+    machine.register_device_number(adapter_line.slave_path(), "ttyUSB0");
+    machine.register_device_number(uart_line.slave_path(), "ttyS1");
+    machine.add_dev_link("station-modem", adapter_line.slave_path());
+
+    const AdapterIdentity adapter =
+        adapter_identity(machine.root() + "/dev/station-modem", machine.roots());
+    EXPECT_EQ(adapter.vendor_id, "0403");
+    EXPECT_EQ(adapter.product_id, "6001");
+    EXPECT_EQ(adapter.serial_number, "A50285BI");
+    EXPECT_EQ(adapter.by_id, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    EXPECT_TRUE(adapter.is_usb());
+    for (const std::string& path :
+         {uart_line.slave_path(), unlisted_line.slave_path(), machine.root() + "/dev/nothing"}) {
+        const AdapterIdentity none = adapter_identity(path, machine.roots());
+        EXPECT_FALSE(none.is_usb()) << path;
+        EXPECT_EQ(none.by_id + none.serial_number, "") << path;
+    }
+}
+
 }  // namespace
