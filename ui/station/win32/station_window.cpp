@@ -313,7 +313,7 @@ void StationWindow::toggle_pause() {
     refresh();
 }
 
-void StationWindow::show_event(const PortRun&, const nlohmann::json&) {
+void StationWindow::show_event(const PortRun&, const nlohmann::ordered_json&) {
     changed_ = true;
 }
 
