@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/download_sequencer.h"
+#include "port/port_filter.h"
 
 // The few console operations that differ between operating systems; one implementation
 // per platform (console_platform_posix.cpp, console_platform_win32.cpp).
@@ -25,9 +26,9 @@ std::string describe_refused_port(const PortTableEntry& port, PortStatus status)
 // "in use by ModemManager (pid 812)": who holds the device, as far as the system can tell.
 std::string describe_busy_device(const std::string& device);
 
-// Writes one row per serial device and per COM number (aligned text, or JSON for scripts)
-// and returns the program's exit status.
-int list_serial_ports(std::ostream& out, bool json);
+// Writes one row per serial device and per COM number (aligned text, or JSON for scripts),
+// each marked as kept or not when there are filters, and returns the program's exit status.
+int list_serial_ports(std::ostream& out, bool json, const std::vector<PortFilter>& filters);
 
 // The one port table entry under which the serial layer opens device, for a search of
 // that device alone; nothing (with a reason in error) when the device cannot be reached so.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <iostream>
 
 #include "port/linux_port_map.h"
 #include "port/linux_port_state.h"
@@ -197,8 +198,8 @@ std::string describe_busy_device(const std::string& device) {
     return describe_port_state(diagnose_refused_open(device, system_roots()));
 }
 
-int list_serial_ports(std::ostream& out, bool json) {
-    write_port_listing(out, list_ports(system_roots()), json);
+int list_serial_ports(std::ostream& out, bool json, const std::vector<PortFilter>& filters) {
+    write_filtered_port_listing(out, std::cerr, gather_port_rows(), json, filters);
     return 0;
 }
 

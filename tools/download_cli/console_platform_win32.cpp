@@ -180,7 +180,7 @@ std::string describe_busy_device(const std::string&) {
     return "in use by another program";
 }
 
-int list_serial_ports(std::ostream& out, bool) {
+int list_serial_ports(std::ostream& out, bool, const std::vector<PortFilter>&) {
     // Windows numbers its ports itself; the Device Manager lists them.
     out << "--list-ports is available on Linux; on Windows see the Device Manager, "
            "Ports (COM & LPT)\n";
