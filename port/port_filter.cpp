@@ -121,6 +121,10 @@ bool filters_keep(const std::vector<PortFilter>& filters, const AdapterIdentity&
            });
 }
 
+bool filters_keep_device(const std::vector<PortFilter>& filters, const std::string& device) {
+    return filters.empty() || filters_keep(filters, adapter_identity(device));
+}
+
 std::string describe_port_filter(const PortFilter& filter) {
     const auto hex4 = [](unsigned id) {
         char text[8];

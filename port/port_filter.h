@@ -27,6 +27,10 @@ bool filter_matches(const PortFilter& filter, const AdapterIdentity& adapter);
 // Whether a port with this adapter is used: no filters at all, or one of them matches.
 bool filters_keep(const std::vector<PortFilter>& filters, const AdapterIdentity& adapter);
 
+// Whether a port on device (what the serial layer opens for it) is used: no filters at all,
+// or one of them matches the adapter behind it. Looks the adapter up only with filters.
+bool filters_keep_device(const std::vector<PortFilter>& filters, const std::string& device);
+
 // "vid=0403,pid=6001,serial=A50285BI" with the ids as four lower-case digits.
 std::string describe_port_filter(const PortFilter& filter);
 // Each filter described, joined by " or ".

@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "engine/download_path.h"
-#include "port/adapter_identity.h"
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/image_check.h"
 
@@ -28,7 +27,7 @@ unsigned draw_timer_id() {
 std::vector<PortTableEntry> ports_kept(std::vector<PortTableEntry> ports,
                                        const std::vector<PortFilter>& filters) {
     std::erase_if(ports, [&filters](const PortTableEntry& port) {
-        return !filters_keep(filters, adapter_identity(searched_port_device(port)));
+        return !filters_keep_device(filters, searched_port_device(port));
     });
     return ports;
 }
