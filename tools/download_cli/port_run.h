@@ -23,6 +23,9 @@ struct PortRun {
     std::chrono::steady_clock::time_point started_steady{};
     double seconds = 0;      // from start to end, once ended
     std::string trace_path;  // the run's trace file in a station with --trace, else empty
+    // While a watching station waits for a port another program holds: who holds it ("in
+    // use by ModemManager (pid 812)"), so a window can tell a busy port from an idle one.
+    std::string holder;
 
     bool finished() const { return !result.empty(); }
     // Whether the run came as far as a modem: one that ended in "no modem" changed nothing.

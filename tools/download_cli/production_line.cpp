@@ -143,7 +143,10 @@ void Station::add_found_ports() {
 }
 
 void Station::start_download(Slot& slot) {
+    // A port that was busy still counts as held until this attempt reaches its modem.
+    const std::string holder = slot.run.holder;
     slot.run = PortRun{};
+    slot.run.holder = holder;
     slot.run.port = slot.port;
     slot.run.device = slot.device;
     slot.run.started = system_clock::now();
@@ -291,10 +294,11 @@ bool Station::try_again_later(Slot& slot) {
     if (!slot.retry.try_again(attempt, slot.run.started_steady, steady_clock::now())) {
         return false;
     }
-    const std::string reason =
-        "Waiting: " + (slot.port_busy ? describe_busy_device(slot.device) : "no modem answered");
+    const std::string holder = slot.port_busy ? describe_busy_device(slot.device) : "";
+    const std::string reason = "Waiting: " + (slot.port_busy ? holder : "no modem answered");
     slot.run = waiting_run(slot.port, slot.device);
     slot.run.step = reason;
+    slot.run.holder = holder;
     slot.held_events.clear();
     slot.retry_pending = true;
     if (reason != slot.wait_reason) {

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/download_cli/event_host.h"
+#include "ui/station/header_model.h"
+#include "ui/station/station_options.h"
+#include "ui/station/tile_model.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::chrono::steady_clock::time_point NOW{1000s};
+
+PortRun waiting() {
+    PortRun run;
+    run.port = "COM3";
+    run.step = "Waiting for a modem...";
+    run.started_steady = NOW - 40s;
+    return run;
+}
+
+// A download on the port that began 65 s ago and has reached its modem.
+PortRun running() {
+    PortRun run = waiting();
+    run.started = std::chrono::system_clock::now();
+    run.started_steady = NOW - 65s;
+    run.identification = "KORVAN 56K V.90 MODEM";
+    run.step = "Programming modem...";
+    run.records = 112;
+    return run;
+}
+
+PortRun ended(const char* result, const char* message) {
+    PortRun run = running();
+    run.result = result;
+    run.message = message;
+    run.ended = std::chrono::system_clock::now();
+    run.seconds = 75;
+    return run;
+}
+
+struct Expected {
+    PortRun run;
+    TileState state;
+    TileColour colour;
+    std::string word;
+    std::string detail;
+    std::string elapsed;
+};
+
+TEST(StationTile, EachStateHasItsWordColourAndDetail) {
+    PortRun busy = waiting();
+    busy.holder = "in use by ModemManager (pid 812)";
+    PortRun busy_attempt = busy;  // the next try on it, its modem not reached yet
+    busy_attempt.started = std::chrono::system_clock::now();
+    busy_attempt.step = "Searching for modem...";
+    PortRun complete = ended(RESULT_COMPLETE, "Download complete!  (1a2b)");
+    complete.records = 224;
+    complete.checksum = "1a2b";
+    PortRun no_modem = waiting();
+    no_modem.result = RESULT_NO_MODEM;
+    no_modem.message = "no modem answered";
+    const std::vector<Expected> cases = {
+        {waiting(), TileState::waiting, TileColour::grey, "waiting", "", ""},
+        {busy, TileState::busy, TileColour::amber, "busy", "in use by ModemManager (pid 812)", ""},
+        {busy_attempt, TileState::busy, TileColour::amber, "busy",
+         "in use by ModemManager (pid 812)", ""},
+        {running(), TileState::running, TileColour::blue, "running", "", "1:05"},
+        {complete, TileState::complete, TileColour::green, "complete", "checksum total 1a2b",
+         "1:15"},
+        {ended(RESULT_FAILED, "Could not program modem!"), TileState::failed, TileColour::red,
+         "failed", "Could not program modem!", "1:15"},
+        {ended(RESULT_CANCELLED, "Download file not specified!"), TileState::no_image,
+         TileColour::red, "no image", "Download file not specified!", "1:15"},
+        {no_modem, TileState::failed, TileColour::red, "failed", "no modem answered", ""},
+    };
+    for (const Expected& expected : cases) {
+        const Tile tile = tile_of(expected.run, "", NOW);
+        SCOPED_TRACE(expected.word + " " + expected.detail);
+        EXPECT_EQ(tile.state, expected.state);
+        EXPECT_EQ(tile.colour, expected.colour);
+        EXPECT_EQ(tile.word, expected.word);
+        EXPECT_EQ(tile.detail, expected.detail);
+        EXPECT_EQ(tile.elapsed, expected.elapsed);
+    }
+    const TileRgb red = rgb_of(TileColour::red);
+    const TileRgb green = rgb_of(TileColour::green);
+    EXPECT_NE(std::vector<int>({red.red, red.green, red.blue}),
+              std::vector<int>({green.red, green.green, green.blue}));
+}
+
+TEST(StationTile, TextFromOutsideIsShownEscaped) {
+    PortRun run = ended(RESULT_FAILED, "bad\x1b]0;x\x07");
+    run.port = "/dev/ttyUSB0";
+    run.identification = "ACME\r\nMODEM";
+    const Tile tile = tile_of(run, "usb-FTDI\n", NOW);
+    EXPECT_EQ(tile.identification, "ACME\\x0d\\x0aMODEM");
+    EXPECT_EQ(tile.adapter, "usb-FTDI\\x0a");
+    EXPECT_EQ(tile.detail, "bad\\x1b]0;x\\x07");
+    EXPECT_EQ(tile.records_text, "112/224");
+}
+
+TEST(StationHeader, SaysImageReportTotalsAndPause) {
+    HeaderFacts facts;
+    facts.flashed = 12;
+    facts.completed = 11;
+    facts.running_for = 20min;
+    Header header = header_of(facts);
+    EXPECT_EQ(header.image, "Image: from modems.cfg");
+    EXPECT_EQ(header.report, "Report: none");
+    EXPECT_EQ(header.totals, "Flashed 12   Complete 11   Failed 1   36 per hour");
+    EXPECT_EQ(header.state, "Watching for modems");
+
+    facts.image_path = "/srv/fw\t.dl";
+    facts.image_checksum = "1a2b";
+    facts.report_path = "/srv/report.jsonl";
+    facts.paused = true;
+    facts.running = 2;
+    header = header_of(facts);
+    EXPECT_EQ(header.image, "Image: /srv/fw\\x09.dl (checksum total 1a2b)");
+    EXPECT_EQ(header.report, "Report: /srv/report.jsonl");
+    EXPECT_EQ(header.state, "Paused: no new flash starts; the 2 flashes in progress finish");
+    facts.closing = true;
+    EXPECT_EQ(header_of(facts).state, "Closing once the 2 flashes in progress finish");
+    EXPECT_EQ(flashes_per_hour(0, 0s), 0);
+}
+
+struct Parsed {
+    bool run = false;
+    int exit_code = -1;
+    StationOptions options;
+    std::string err;
+};
+
+Parsed parse(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "korvan-station");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    Parsed parsed;
+    auto options = parse_station_options(static_cast<int>(argv.size()), argv.data(), out, err,
+                                         parsed.exit_code);
+    parsed.run = options.has_value();
+    if (options) {
+        parsed.options = *options;
+    }
+    parsed.err = err.str();
+    return parsed;
+}
+
+TEST(StationOptions, PortsOrEveryPortAndTheirMistakes) {
+    const Parsed every = parse({});
+    ASSERT_TRUE(every.run);
+    EXPECT_TRUE(every.options.all_ports);
+
+    const Parsed named = parse({"--ports", "COM3,/dev/ttyUSB0", "--image", "fw.dl"});
+    ASSERT_TRUE(named.run);
+    EXPECT_FALSE(named.options.all_ports);
+    EXPECT_EQ(named.options.ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0"}));
+    EXPECT_EQ(named.options.image_path, "fw.dl");
+
+    for (const auto& wrong :
+         std::vector<std::vector<std::string>>{{"--ports", "COM3,,COM4"},
+                                               {"--ports", "COM3", "--all-ports"},
+                                               {"--trace", "/proc/version"},
+                                               {"--report", "/proc"},
+                                               {"--watch"}}) {
+        const Parsed parsed = parse(wrong);
+        SCOPED_TRACE(wrong.front() + " " + wrong.back());
+        EXPECT_FALSE(parsed.run);
+        EXPECT_EQ(parsed.exit_code, STATION_USAGE_ERROR);
+        EXPECT_NE(parsed.err.find("korvan-station"), std::string::npos) << parsed.err;
+    }
+}
+
+}  // namespace

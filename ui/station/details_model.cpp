@@ -1,0 +1,29 @@
+#include "ui/station/details_model.h"
+
+#include "tools/download_cli/printable_text.h"
+
+std::string details_text(const std::string& port, const std::string& adapter,
+                         const std::optional<PortRun>& last_run,
+                         const std::vector<std::pair<std::string, std::string>>& report_fields,
+                         const std::string& note) {
+    std::string text = "Port: " + printable(port) + "\n";
+    if (!adapter.empty()) {
+        text += "Adapter: " + printable(adapter) + "\n";
+    }
+    if (!note.empty()) {
+        text += "Station: " + printable(note) + "\n";
+    }
+    if (!last_run) {
+        return text + "No flash has ended on this port yet.\n";
+    }
+    text += "Last final message: " + printable(last_run->message) + "\n";
+    text += "Trace file: " +
+            (last_run->trace_path.empty() ? std::string("none (no --trace)")
+                                          : printable(last_run->trace_path)) +
+            "\n";
+    text += "Report line:\n";
+    for (const auto& [name, value] : report_fields) {
+        text += "  " + printable(name) + ": " + printable(value) + "\n";
+    }
+    return text;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/download_cli/port_run.h"
+
+// What a station window's details of one port say, whatever the toolkit: printable ASCII
+// lines. last_run is the port's last finished flash, if it had one; report_fields are that
+// run's report line as (name, value) pairs, values as the line holds them; note is the
+// station's last word about the port (a report it could not append to), if any.
+std::string details_text(const std::string& port, const std::string& adapter,
+                         const std::optional<PortRun>& last_run,
+                         const std::vector<std::pair<std::string, std::string>>& report_fields,
+                         const std::string& note);

@@ -1,0 +1,50 @@
+#include "ui/station/header_model.h"
+
+#include <cmath>
+
+#include "tools/download_cli/printable_text.h"
+
+namespace {
+
+std::string flashes_in_progress(int running) {
+    return std::to_string(running) + (running == 1 ? " flash" : " flashes") + " in progress";
+}
+
+std::string state_of(const HeaderFacts& facts) {
+    if (facts.closing) {
+        return "Closing once the " + flashes_in_progress(facts.running) + " finish";
+    }
+    if (facts.paused) {
+        return facts.running > 0 ? "Paused: no new flash starts; the " +
+                                       flashes_in_progress(facts.running) + " finish"
+                                 : "Paused: no new flash starts";
+    }
+    return "Watching for modems";
+}
+
+}  // namespace
+
+long flashes_per_hour(int flashed, std::chrono::steady_clock::duration running_for) {
+    const double hours = std::chrono::duration<double, std::ratio<3600>>(running_for).count();
+    if (flashed <= 0 || hours <= 0) {
+        return 0;
+    }
+    return std::lround(flashed / hours);
+}
+
+Header header_of(const HeaderFacts& facts) {
+    Header header;
+    header.image = facts.image_path.empty()
+                       ? "Image: from modems.cfg"
+                       : "Image: " + printable(facts.image_path) + " (checksum total " +
+                             printable(facts.image_checksum) + ")";
+    header.report =
+        facts.report_path.empty() ? "Report: none" : "Report: " + printable(facts.report_path);
+    header.totals = "Flashed " + std::to_string(facts.flashed) + "   Complete " +
+                    std::to_string(facts.completed) + "   Failed " +
+                    std::to_string(facts.flashed - facts.completed) + "   " +
+                    std::to_string(flashes_per_hour(facts.flashed, facts.running_for)) +
+                    " per hour";
+    header.state = state_of(facts);
+    return header;
+}

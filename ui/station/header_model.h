@@ -1,0 +1,29 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+
+// What a station window's header says, whatever the toolkit; printable ASCII throughout.
+struct HeaderFacts {
+    std::string image_path;      // --image; empty: each modem's image comes from modems.cfg
+    std::string image_checksum;  // the checksum total of --image, four hex digits
+    std::string report_path;     // empty: no report file
+    int flashed = 0;             // runs that reached a modem since the start
+    int completed = 0;           // of those, complete
+    std::chrono::steady_clock::duration running_for{};  // since the station started
+    bool paused = false;
+    bool closing = false;  // the window closes once the running flashes are done
+    int running = 0;       // flashes in progress
+};
+
+struct Header {
+    std::string image;   // "Image: /srv/fw.dl (checksum total 1a2b)", "Image: from modems.cfg"
+    std::string report;  // "Report: /srv/report.jsonl", "Report: none"
+    std::string totals;  // "Flashed 12   Complete 11   Failed 1   36 per hour"
+    std::string state;   // "Watching for modems", "Paused: ...", "Closing once ..."
+};
+
+Header header_of(const HeaderFacts& facts);
+
+// Flashes per hour since the start, rounded; 0 before the first flash.
+long flashes_per_hour(int flashed, std::chrono::steady_clock::duration running_for);
