@@ -170,7 +170,7 @@ class SerialPorts(EndToEnd):
         line = run_filtered(["vid=0403"], "--all-ports", "--image", "firmware.dl")
         self.assertEqual(line.returncode, 0, line.stdout + line.stderr)
         self.assert_flashed(ftdi, image)
-        none = run_filtered(["vid=0403,serial=B"], "--all-ports", "--image", "firmware.dl")
+        none = run_filtered(["vid=0403,pid=6015"], "--all-ports", "--image", "firmware.dl")
         self.assertIn("station: " + no_match, none.stdout.splitlines())
         self.assertEqual(none.returncode, 1)
         self.assertEqual(ftdi.log().count("configure"), 1)
