@@ -6,8 +6,8 @@
 #include <ostream>
 
 #include "tools/download_cli/cli_options.h"
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -130,55 +130,57 @@ void write_text(std::ostream& out, const std::vector<PortListingRow>& rows) {
     write_modem_manager_advice(out, rows);
 }
 
-std::string json_or_null(const std::string& text) {
-    return text.empty() ? "null" : json_string(text);
+using Json = nlohmann::ordered_json;
+
+Json text_or_null(const std::string& text) {
+    return text.empty() ? Json(nullptr) : json_text(text);
 }
 
-std::string json_holder(const PortListingHolder& holder) {
-    return "{\"name\": " + json_string(holder.name) + ", \"pid\": " + std::to_string(holder.pid) +
-           "}";
+Json json_holder(const PortListingHolder& holder) {
+    Json object;
+    object["name"] = json_text(holder.name);
+    object["pid"] = holder.pid;
+    return object;
 }
 
-std::string json_row(const PortListingRow& row) {
+Json json_row(const PortListingRow& row) {
     const auto known = [&row](const std::string& text) {
-        return row.listed ? json_or_null(text) : std::string("null");
+        return row.listed ? text_or_null(text) : Json(nullptr);
     };
-    std::string text =
-        "{\"port\": " + (row.com_number > 0 ? json_string(port_column(row)) : std::string("null"));
-    text += ", \"searched\": " + std::string(row.com_number > 0 ? "true" : "false");
-    text += ", \"not_searched_because\": " + json_or_null(row.not_searched);
-    text += ", \"device\": " + json_or_null(row.device);
-    text += ", \"set_by\": " + json_or_null(row.set_by);
-    text += ", \"name\": " + known(row.name);
-    text += ", \"kind\": " + (row.listed ? json_string(row.kind) : "null");
-    text += ", \"description\": " + (row.listed ? json_string(row.description) : "null");
-    text += ", \"driver\": " + known(row.driver);
-    text += ", \"vendor_id\": " + known(row.adapter.vendor_id);
-    text += ", \"product_id\": " + known(row.adapter.product_id);
-    text += ", \"manufacturer\": " + known(row.manufacturer);
-    text += ", \"product\": " + known(row.product);
-    text += ", \"serial\": " + known(row.adapter.serial_number);
-    text += ", \"by_id\": " + known(row.by_id_path);
-    text += ", \"state\": " + json_string(row.state.empty() ? NO_DEVICE_STATE : row.state);
-    text += ", \"state_text\": " + json_string(state_column(row));
-    text += ", \"holder\": " +
-            (row.holders.empty() ? std::string("null") : json_holder(row.holders[0]));
-    text += ", \"holders\": [";
-    for (std::size_t index = 0; index < row.holders.size(); ++index) {
-        text += (index == 0 ? "" : ", ") + json_holder(row.holders[index]);
+    Json object;
+    object["port"] = row.com_number > 0 ? json_text(port_column(row)) : Json(nullptr);
+    object["searched"] = row.com_number > 0;
+    object["not_searched_because"] = text_or_null(row.not_searched);
+    object["device"] = text_or_null(row.device);
+    object["set_by"] = text_or_null(row.set_by);
+    object["name"] = known(row.name);
+    object["kind"] = row.listed ? json_text(row.kind) : Json(nullptr);
+    object["description"] = row.listed ? json_text(row.description) : Json(nullptr);
+    object["driver"] = known(row.driver);
+    object["vendor_id"] = known(row.adapter.vendor_id);
+    object["product_id"] = known(row.adapter.product_id);
+    object["manufacturer"] = known(row.manufacturer);
+    object["product"] = known(row.product);
+    object["serial"] = known(row.adapter.serial_number);
+    object["by_id"] = known(row.by_id_path);
+    object["state"] = json_text(row.state.empty() ? NO_DEVICE_STATE : row.state);
+    object["state_text"] = json_text(state_column(row));
+    object["holder"] = row.holders.empty() ? Json(nullptr) : json_holder(row.holders.front());
+    object["holders"] = Json::array();
+    for (const PortListingHolder& holder : row.holders) {
+        object["holders"].push_back(json_holder(holder));
     }
-    text += "]";
-    text += ", \"udev_rule\": " + json_or_null(modem_manager_rule(row));
-    text += ", \"group\": " + json_or_null(row.group);
-    text += ", \"kept_by_filter\": " +
-            (row.kept ? std::string(*row.kept ? "true" : "false") : std::string("null"));
-    return text + "}";
+    object["udev_rule"] = text_or_null(modem_manager_rule(row));
+    object["group"] = text_or_null(row.group);
+    object["kept_by_filter"] = row.kept ? Json(*row.kept) : Json(nullptr);
+    return object;
 }
 
+// One object, a row to a line, so a person can read it too.
 void write_json(std::ostream& out, const std::vector<PortListingRow>& rows) {
     out << "{\"ports\": [";
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        out << (index == 0 ? "\n  " : ",\n  ") << json_row(rows[index]);
+        out << (index == 0 ? "\n  " : ",\n  ") << json_line(json_row(rows[index]));
     }
     out << "\n]}\n";
 }

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "tools/download_cli/cli_options.h"
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -133,38 +133,38 @@ void write_text(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
     write_latency_advice(out, rows);
 }
 
-std::string json_or_null(const std::string& text) {
-    return text.empty() ? "null" : json_string(text);
+using Json = nlohmann::ordered_json;
+
+Json text_or_null(const std::string& text) {
+    return text.empty() ? Json(nullptr) : json_text(text);
 }
 
-std::string json_row(const WindowsPortRow& row) {
+Json json_row(const WindowsPortRow& row) {
     const RegisteredComPort& port = row.port;
-    std::string text = "{\"port\": " + json_string(port.name);
-    text += ", \"searched\": " + std::string(searched(row) ? "true" : "false");
-    text += ", \"not_searched_because\": " +
-            std::string(searched(row) ? "null" : json_string("beyond_com9"));
-    text += ", \"device\": " + json_string("\\\\.\\" + port.name);
-    text += ", \"name\": " + json_or_null(port.kernel_name);
-    text += ", \"kind\": " + json_string(port.vendor_id.empty() ? "other" : "usb");
-    text += ", \"description\": " + json_or_null(port.friendly_name);
-    text += ", \"driver\": " + json_or_null(port.driver);
-    text += ", \"vendor_id\": " + json_or_null(port.vendor_id);
-    text += ", \"product_id\": " + json_or_null(port.product_id);
-    text += ", \"serial\": " + json_or_null(port.serial_number);
-    text +=
-        ", \"latency_timer_ms\": " +
-        (port.latency_timer_ms < 0 ? std::string("null") : std::to_string(port.latency_timer_ms));
-    text += ", \"state\": " + json_string(state_name(row.state));
-    text += ", \"state_text\": " + json_string(state_column(row));
-    text += ", \"kept_by_filter\": " +
-            (row.kept ? std::string(*row.kept ? "true" : "false") : std::string("null"));
-    return text + "}";
+    Json object;
+    object["port"] = json_text(port.name);
+    object["searched"] = searched(row);
+    object["not_searched_because"] = searched(row) ? Json(nullptr) : json_text("beyond_com9");
+    object["device"] = json_text("\\\\.\\" + port.name);
+    object["name"] = text_or_null(port.kernel_name);
+    object["kind"] = json_text(port.vendor_id.empty() ? "other" : "usb");
+    object["description"] = text_or_null(port.friendly_name);
+    object["driver"] = text_or_null(port.driver);
+    object["vendor_id"] = text_or_null(port.vendor_id);
+    object["product_id"] = text_or_null(port.product_id);
+    object["serial"] = text_or_null(port.serial_number);
+    object["latency_timer_ms"] =
+        port.latency_timer_ms < 0 ? Json(nullptr) : Json(port.latency_timer_ms);
+    object["state"] = json_text(state_name(row.state));
+    object["state_text"] = json_text(state_column(row));
+    object["kept_by_filter"] = row.kept ? Json(*row.kept) : Json(nullptr);
+    return object;
 }
 
 void write_json(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
     out << "{\"ports\": [";
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        out << (index == 0 ? "\n  " : ",\n  ") << json_row(rows[index]);
+        out << (index == 0 ? "\n  " : ",\n  ") << json_line(json_row(rows[index]));
     }
     out << (rows.empty() ? "]}\n" : "\n]}\n");
 }
