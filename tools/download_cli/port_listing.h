@@ -39,7 +39,8 @@ struct PortListingRow {
     std::optional<bool> kept;                // with --port-filter: whether a filter keeps the port
 };
 
-// This machine's rows (one implementation per operating system).
+// This machine's rows (Linux: port_listing_posix.cpp; the Windows listing still has rows of
+// its own, windows_port_listing.h).
 std::vector<PortListingRow> gather_port_rows();
 
 // Marks each row as kept or not by filters (no mark without filters).
@@ -54,3 +55,7 @@ void write_port_listing(std::ostream& out, const std::vector<PortListingRow>& ro
 void write_filtered_port_listing(std::ostream& out, std::ostream& err,
                                  std::vector<PortListingRow> rows, bool json,
                                  const std::vector<PortFilter>& filters);
+// Writes one row per serial device and per COM number (aligned text, or JSON for scripts)
+// and returns the program's exit status; with filters each row says whether they keep it.
+// One implementation per platform (port_listing_posix.cpp, port_listing_win32.cpp).
+int list_serial_ports(std::ostream& out, bool json, const std::vector<PortFilter>& filters);

@@ -1,6 +1,7 @@
 // The rows of --list-ports on Linux: the devices sysfs lists, numbered as the search numbers
 // them, each with its state as far as /proc and a short open can tell.
 #include <filesystem>
+#include <iostream>
 
 #include "port/linux_port_map.h"
 #include "port/linux_port_state.h"
@@ -131,4 +132,9 @@ std::vector<PortListingRow> gather_port_rows() {
         }
     }
     return rows;
+}
+
+int list_serial_ports(std::ostream& out, bool json, const std::vector<PortFilter>& filters) {
+    write_filtered_port_listing(out, std::cerr, gather_port_rows(), json, filters);
+    return 0;
 }
