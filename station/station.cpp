@@ -81,12 +81,14 @@ bool Station::start(std::string& error) {
     }
     if (settings_.all_ports) {
         add_found_ports();
-        if (slots_.empty()) {
-            error = "No serial port found";
-            return false;
-        }
     } else {
         add_configured_ports();
+        leave_out_unmatched_named_ports();
+    }
+    if (slots_.empty()) {
+        error = settings_.port_filters.empty() ? "No serial port found"
+                                               : filters_keep_no_port(settings_.port_filters);
+        return false;
     }
     for (const auto& slot : slots_) {
         start_download(*slot);
@@ -165,7 +167,7 @@ void Station::add_found_ports() {
         const bool known = std::any_of(slots_.begin(), slots_.end(), [&found](const auto& slot) {
             return device_identity(slot->device) == device_identity(found.device);
         });
-        if (!known) {
+        if (!known && keeps(found.device)) {
             slots_.push_back(slot_for(found.name, found.device));
         }
     }
@@ -177,11 +179,37 @@ void Station::add_found_ports() {
     }
 }
 
+bool Station::keeps(const std::string& device) const {
+    return filters_keep_device(settings_.port_filters, device);
+}
+
+// A batch on named ports: a port whose adapter no filter keeps is not opened at all. One
+// with no device yet stays, to fail as its own run.
+void Station::leave_out_unmatched_named_ports() {
+    std::erase_if(slots_, [this](const std::unique_ptr<StationSlot>& slot) {
+        if (!device_is_present(slot->device) || keeps(slot->device)) {
+            return false;
+        }
+        view_.show_warning("--port-filter leaves out " + slot->port);
+        return true;
+    });
+}
+
+void Station::say_no_port_matches(const std::string& then) {
+    if (!no_match_said_) {
+        no_match_said_ = true;
+        view_.show_note(STATION_NOTE_PORT, filters_keep_no_port(settings_.port_filters) + then);
+    }
+}
+
 // Watch mode: new ports, and a download on each port whose modem is there and not yet
 // flashed.
 void Station::look_at_ports() {
     if (settings_.all_ports && !stopping_) {
         add_found_ports();
+        if (slots_.empty() && !settings_.port_filters.empty()) {
+            say_no_port_matches("; waiting for one");
+        }
     }
     for (const auto& slot : slots_) {
         if (slot->child) {
@@ -198,7 +226,7 @@ void Station::look_at_ports() {
 // device that went away.
 void Station::look_at_port(StationSlot& slot) {
     const bool present = device_is_present(slot.device);
-    if (!present && (slot.waiting_for_removal || slot.retry_pending)) {
+    if (!present && (slot.waiting_for_removal || slot.retry_pending || !slot.wait_reason.empty())) {
         if (slot.waiting_for_removal) {
             view_.show_modem_gone(slot.port);
         }
@@ -210,6 +238,15 @@ void Station::look_at_port(StationSlot& slot) {
         return;
     }
     if (!present || slot.waiting_for_removal || stopping_ || paused_) {
+        return;
+    }
+    if (!keeps(slot.device)) {
+        const std::string reason = "Waiting: its adapter does not match --port-filter";
+        slot.run.step = reason;
+        if (reason != slot.wait_reason) {
+            slot.wait_reason = reason;
+            view_.show_note(slot.port, reason);
+        }
         return;
     }
     if (slot.retry_pending && steady_clock::now() < slot.retry.retry_at()) {

@@ -55,6 +55,9 @@ class Station {
   private:
     void add_configured_ports();
     void add_found_ports();
+    bool keeps(const std::string& device) const;
+    void leave_out_unmatched_named_ports();
+    void say_no_port_matches(const std::string& then);
     void look_at_ports();
     void look_at_port(StationSlot& slot);
     void start_download(StationSlot& slot);
@@ -72,6 +75,7 @@ class Station {
     StationView& view_;
     std::vector<std::unique_ptr<StationSlot>> slots_;
     std::vector<std::string> left_out_;  // devices all_ports does not take, said once each
+    bool no_match_said_ = false;         // that the port filters keep no port, said once
     int flashed_ = 0;
     int completed_ = 0;
     bool started_ = false;

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "port/port_filter.h"
+
 // What a station runs: which ports, how, and with which files.
 struct StationSettings {
     // As the user named them (COM3, /dev/ttyUSB0); empty with all_ports.
@@ -16,4 +18,6 @@ struct StationSettings {
     std::string trace_path;   // a folder getting one trace file per run; empty: no traces
     // The korvan-download-cli the station starts per download.
     std::string program_path;
+    // Only ports whose USB adapter matches one of these are flashed; none: every port.
+    std::vector<PortFilter> port_filters;
 };

@@ -29,6 +29,7 @@ StationSettings settings_of(const CliOptions& options) {
     settings.report_path = options.report_path;
     settings.trace_path = options.trace_path;
     settings.program_path = own_program_path();
+    settings.port_filters = options.port_filters;
     return settings;
 }
 
