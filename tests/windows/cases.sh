@@ -313,7 +313,8 @@ PYTHON
 # The port list comes from the registry's serial map, with what the device manager knows of
 # each adapter (a terminal escape in a name shown escaped, the FTDI latency timer), and
 # --all-ports takes the registry's ports too: the modem on COM10, beyond the plain search of
-# COM1..COM9, is flashed.
+# COM1..COM9, is flashed. --port-filter matches the adapters' SetupAPI ids: a wrong serial
+# number leaves the FTDI adapter out.
 case_cli_port_list() {
     local dir com3_pid com3_device
     dir=$(case_folder cli_port_list)
@@ -336,6 +337,9 @@ case_cli_port_list() {
     (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
         --list-ports >ports.txt 2>>ports.err) || text_status=$?
     (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --list-ports --json --port-filter VID=2C7C,pid=0125 \
+        --port-filter vid=0403,serial=a50285bi >kept.json 2>>ports.err) || json_status=$?
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
         --all-ports --image image.dl --report report.jsonl >all.out 2>all.err) ||
         all_status=$?
     remove_port_devices
@@ -348,6 +352,11 @@ case_cli_port_list() {
     local problems
     problems=$(check_port_list_json "$dir/ports.json") ||
         fail "--list-ports --json: $problems" || return 1
+    local kept
+    kept=$(python3 -c 'import json, sys
+print(" ".join(row["port"] for row in json.load(open(sys.argv[1]))["ports"] if row["kept_by_filter"]))' \
+        "$dir/kept.json") && [[ $kept == COM10 ]] ||
+        fail "--port-filter kept '$kept' of the registered ports, expected COM10 alone" || return 1
     ! grep -q $'\x1b' "$dir/ports.txt" "$dir/ports.json" ||
         fail "the listing shows a device's terminal escape raw" || return 1
     grep -q '^COM3 .*USB Serial Port \\x1b\[2J (COM3) .*FTDIBUS .*0403:6001 serial A50285BI .*16 ms .*free' \
