@@ -5,7 +5,7 @@
 #include <ostream>
 #include <utility>
 
-#include "tools/download_cli/wall_time.h"
+#include "station/wall_time.h"
 #include "tools/host_name/host_name.h"
 
 namespace {
@@ -25,17 +25,6 @@ const char* result_of_outcome(std::string_view text) {
 }
 
 }  // namespace
-
-void add_adapter_and_host(nlohmann::ordered_json& object, const std::string& usb_serial,
-                          const std::string& by_id, const std::string& host) {
-    if (!usb_serial.empty()) {
-        object["usb_serial"] = json_text(usb_serial);
-    }
-    if (!by_id.empty()) {
-        object["by_id"] = json_text(by_id);
-    }
-    object["host"] = json_text(host);
-}
 
 EventHost::EventHost(std::ostream& out, ConsoleTimer& timer)
     : out_(out), timer_(timer), host_(host_name()) {}

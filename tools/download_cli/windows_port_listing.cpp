@@ -4,7 +4,6 @@
 #include <array>
 #include <ostream>
 #include <string>
-#include <string_view>
 
 #include "tools/download_cli/printable_text.h"
 #include "tools/json_text/json_text.h"
@@ -123,7 +122,7 @@ void write_text(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
     write_latency_advice(out, rows);
 }
 
-std::string json_string(std::string_view text) {
+std::string json_string(const std::string& text) {
     return json_line(json_text(text));
 }
 

@@ -1,7 +1,6 @@
-#include "tools/download_cli/port_run.h"
+#include "station/port_run.h"
 
 #include "port/adapter_identity.h"
-#include "tools/download_cli/event_host.h"
 #include "tools/host_name/host_name.h"
 
 namespace {
@@ -14,6 +13,17 @@ void take_text(const nlohmann::ordered_json& event, const char* key, std::string
 }
 
 }  // namespace
+
+void add_adapter_and_host(nlohmann::ordered_json& object, const std::string& usb_serial,
+                          const std::string& by_id, const std::string& host) {
+    if (!usb_serial.empty()) {
+        object["usb_serial"] = json_text(usb_serial);
+    }
+    if (!by_id.empty()) {
+        object["by_id"] = json_text(by_id);
+    }
+    object["host"] = json_text(host);
+}
 
 void note_where_run_happens(PortRun& run) {
     const AdapterIdentity adapter = adapter_identity(run.device);
