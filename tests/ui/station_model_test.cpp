@@ -103,6 +103,15 @@ TEST(StationTile, TextFromOutsideIsShownEscaped) {
     EXPECT_EQ(tile.adapter, "usb-FTDI\\x0a");
     EXPECT_EQ(tile.detail, "bad\\x1b]0;x\\x07");
     EXPECT_EQ(tile.records_text, "112/224");
+
+    AdapterIdentity adapter{"0403", "6001",
+                            "A5\x1b"
+                            "0",
+                            ""};
+    EXPECT_EQ(adapter_label(adapter), "USB serial A5\\x1b0");
+    adapter.by_id = "usb-FTDI_FT232R_A50-if00-port0";
+    EXPECT_EQ(adapter_label(adapter), "usb-FTDI_FT232R_A50-if00-port0");
+    EXPECT_EQ(adapter_label(AdapterIdentity{}), "");
 }
 
 TEST(StationHeader, SaysImageReportTotalsAndPause) {

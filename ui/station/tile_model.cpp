@@ -86,6 +86,19 @@ Tile tile_of(const PortRun& run, const std::string& adapter,
     return tile;
 }
 
+std::string adapter_label(const AdapterIdentity& adapter) {
+    if (!adapter.by_id.empty()) {
+        return printable(adapter.by_id);
+    }
+    if (!adapter.serial_number.empty()) {
+        return "USB serial " + printable(adapter.serial_number);
+    }
+    if (adapter.is_usb()) {
+        return "USB " + printable(adapter.vendor_id) + ":" + printable(adapter.product_id);
+    }
+    return {};
+}
+
 TileRgb rgb_of(TileColour colour) {
     switch (colour) {
         case TileColour::amber:
