@@ -1,5 +1,6 @@
 #include "ui/station/tile_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/download_image.h"
@@ -78,8 +79,9 @@ Tile tile_of(const PortRun& run, const std::string& adapter,
     tile.adapter = printable(adapter);
     tile.identification = printable(run.identification);
     tile.step = printable(run.step);
-    tile.records = run.records;
-    tile.records_text = std::to_string(run.records) + "/" + std::to_string(IMAGE_RECORD_COUNT);
+    // A child's count is taken as it says; a bar never goes outside its range.
+    tile.records = std::clamp(run.records, 0, IMAGE_RECORD_COUNT);
+    tile.records_text = std::to_string(tile.records) + "/" + std::to_string(IMAGE_RECORD_COUNT);
     if (download_started(run) && verdict.state != TileState::busy) {
         tile.elapsed = minutes_and_seconds(elapsed_seconds(run, now));
     }
