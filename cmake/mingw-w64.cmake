@@ -17,19 +17,26 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# CLI11 is header-only, so the host's copy serves the cross build too. Its package config
-# points at /usr/include, which must never reach the cross compiler (glibc headers), so
-# a private prefix holding only CLI/ is staged in the build tree and searched instead.
-set(KORVAN_HOST_CLI11_HEADERS /usr/include/CLI)
-set(KORVAN_HOST_CLI11_CONFIG /usr/share/cmake/CLI11)
-if(EXISTS ${KORVAN_HOST_CLI11_HEADERS}/CLI.hpp AND EXISTS ${KORVAN_HOST_CLI11_CONFIG})
-    set(KORVAN_CLI11_PREFIX ${CMAKE_BINARY_DIR}/mingw-deps)
-    if(NOT EXISTS ${KORVAN_CLI11_PREFIX}/include/CLI)
-        file(MAKE_DIRECTORY ${KORVAN_CLI11_PREFIX}/include ${KORVAN_CLI11_PREFIX}/share/cmake)
-        file(CREATE_LINK ${KORVAN_HOST_CLI11_HEADERS} ${KORVAN_CLI11_PREFIX}/include/CLI
-             SYMBOLIC)
-        file(COPY ${KORVAN_HOST_CLI11_CONFIG} DESTINATION ${KORVAN_CLI11_PREFIX}/share/cmake)
+# CLI11 and nlohmann-json are header-only, so the host's copies serve the cross build too.
+# Their package configs point at /usr/include, which must never reach the cross compiler
+# (glibc headers), so a private prefix holding only their header folders is staged in the
+# build tree and searched instead.
+set(KORVAN_HEADER_ONLY_PREFIX ${CMAKE_BINARY_DIR}/mingw-deps)
+# package name, its header folder in /usr/include, its package config folder
+function(korvan_stage_header_only package headers config)
+    if(NOT EXISTS /usr/include/${headers} OR NOT EXISTS /usr/share/cmake/${config})
+        return()
     endif()
-    set(CLI11_DIR ${KORVAN_CLI11_PREFIX}/share/cmake/CLI11 CACHE PATH "CLI11 for the cross build")
-    list(APPEND CMAKE_FIND_ROOT_PATH ${KORVAN_CLI11_PREFIX})
-endif()
+    if(NOT EXISTS ${KORVAN_HEADER_ONLY_PREFIX}/include/${headers})
+        file(MAKE_DIRECTORY ${KORVAN_HEADER_ONLY_PREFIX}/include
+             ${KORVAN_HEADER_ONLY_PREFIX}/share/cmake)
+        file(CREATE_LINK /usr/include/${headers} ${KORVAN_HEADER_ONLY_PREFIX}/include/${headers}
+             SYMBOLIC)
+        file(COPY /usr/share/cmake/${config} DESTINATION ${KORVAN_HEADER_ONLY_PREFIX}/share/cmake)
+    endif()
+    set(${package}_DIR ${KORVAN_HEADER_ONLY_PREFIX}/share/cmake/${config}
+        CACHE PATH "${package} for the cross build")
+endfunction()
+korvan_stage_header_only(CLI11 CLI CLI11)
+korvan_stage_header_only(nlohmann_json nlohmann nlohmann_json)
+list(APPEND CMAKE_FIND_ROOT_PATH ${KORVAN_HEADER_ONLY_PREFIX})

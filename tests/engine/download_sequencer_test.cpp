@@ -14,10 +14,10 @@
 #include "engine/block_checksum.h"
 #include "engine/download_path.h"
 #include "engine/download_protocol.h"
-#include "tests/engine/fake_modem.h"
 #include "tests/engine/image_files.h"
 #include "tests/engine/recording_host.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/memory_modem.h"
 #include "tests/support/memory_port.h"
 
 namespace {
@@ -31,12 +31,12 @@ constexpr unsigned TIMER_ID = 7;
 // One COM port of the simulated machine: a line, maybe a modem at its far end.
 struct SimulatedPort {
     MemoryLine line;
-    std::unique_ptr<FakeModem> modem;
+    std::unique_ptr<MemoryModem> modem;
     bool opens = true;
     bool refuses_115200 = false;
 
-    FakeModem& attach_modem() {
-        modem = std::make_unique<FakeModem>(line);
+    MemoryModem& attach_modem(ModemSettings settings = test_modem_settings()) {
+        modem = std::make_unique<MemoryModem>(line, std::move(settings));
         return *modem;
     }
 };
@@ -79,7 +79,7 @@ class DownloadSequencerTest : public ::testing::Test {
                 return PORT_E_BAD_BAUD;
             }
             if (simulated.modem) {
-                simulated.modem->baud = baud;
+                simulated.modem->set_line_speed(static_cast<unsigned>(baud));
             }
             return PORT_OK;
         };
@@ -87,10 +87,10 @@ class DownloadSequencerTest : public ::testing::Test {
     }
 
     // A modem on COM3 whose identification modems.cfg maps to a good image.
-    FakeModem& ready_modem(int index = 2) {
+    MemoryModem& ready_modem(int index = 2, ModemSettings settings = test_modem_settings()) {
         image_path = dir.write_image("kv56.dl", records);
         dir.write_text("modems.cfg", "KV-56 " + image_path + "\n");
-        return ports[index].attach_modem();
+        return ports[index].attach_modem(std::move(settings));
     }
 
     // Starts a run and delivers ticks while the timer is armed.
@@ -115,15 +115,6 @@ class DownloadSequencerTest : public ::testing::Test {
         }
     }
 
-    std::vector<Bytes> program_packets(const FakeModem& modem) const {
-        std::vector<Bytes> packets;
-        for (const Bytes& request : modem.requests) {
-            if (request.size() == PROGRAM_PACKET_SIZE) {
-                packets.push_back(request);
-            }
-        }
-        return packets;
-    }
     std::uint16_t expected_total(std::size_t record_count) const {
         unsigned sum = 0;
         for (std::size_t i = 0; i < record_count; ++i) {
@@ -164,7 +155,7 @@ class DownloadSequencerTest : public ::testing::Test {
 };
 
 TEST_F(DownloadSequencerTest, SuccessfulRunShowsEveryStageAndReportsTheChecksumTotal) {
-    FakeModem& modem = ready_modem();
+    MemoryModem& modem = ready_modem();
     run();
 
     std::ostringstream completion;
@@ -180,12 +171,12 @@ TEST_F(DownloadSequencerTest, SuccessfulRunShowsEveryStageAndReportsTheChecksumT
 
     EXPECT_EQ(opened, (std::vector<int>{2}));
     EXPECT_EQ(speeds, (Speeds{{2, 115200}}));
-    ASSERT_EQ(modem.requests.size(), 1u + 1u + 224u + 1u);
-    EXPECT_EQ(modem.requests.front(), (Bytes{0x00, 0x01, 0x00, 0x00, 0x02, 0xA6}));
-    EXPECT_EQ(modem.requests[1], (Bytes{0x00, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 0x25, 0x16}));
-    EXPECT_EQ(program_packets(modem), records);
-    EXPECT_EQ(modem.requests.back(), (Bytes{0x00, 0x03, 0x34, 0x12, 0xEB, 0xF1}));
-    EXPECT_EQ(modem.commands.back(), "ATZ");
+    ASSERT_EQ(modem.packets().size(), 1u + 1u + 224u + 1u);
+    EXPECT_EQ(modem.packets().front(), (Bytes{0x00, 0x01, 0x00, 0x00, 0x02, 0xA6}));
+    EXPECT_EQ(modem.packets()[1], (Bytes{0x00, 0x02, 1, 2, 3, 4, 5, 6, 7, 8, 0x25, 0x16}));
+    EXPECT_EQ(modem.records(), records);
+    EXPECT_EQ(modem.packets().back(), (Bytes{0x00, 0x03, 0x34, 0x12, 0xEB, 0xF1}));
+    EXPECT_EQ(modem.commands().back(), "ATZ");
 
     expect_run_ended_and_released(2);
 }
@@ -212,7 +203,7 @@ TEST_F(DownloadSequencerTest, EachTickStopsTheTimerAndOnlyASuccessfulStepRearmsI
 }
 
 TEST_F(DownloadSequencerTest, ProgressMovesThroughEveryRecordThenHides) {
-    FakeModem& modem = ready_modem();
+    MemoryModem& modem = ready_modem();
     run();
     Calls progress;
     for (const std::string& call : host.calls) {
@@ -226,7 +217,7 @@ TEST_F(DownloadSequencerTest, ProgressMovesThroughEveryRecordThenHides) {
     }
     expected.push_back("show_progress:0");
     EXPECT_EQ(progress, expected);
-    EXPECT_EQ(modem.program_packets, IMAGE_RECORD_COUNT);
+    EXPECT_EQ(modem.records().size(), std::size_t{IMAGE_RECORD_COUNT});
 }
 
 TEST_F(DownloadSequencerTest, ChecksumTotalWrapsAndPrintsFourLowerCaseDigits) {
@@ -282,7 +273,7 @@ TEST_F(DownloadSequencerTest, NoOtherClockCanBeBoundWhileTheSequencerHoldsItsClo
 
 TEST_F(DownloadSequencerTest, UnopenablePortsAreSkippedAndAModemOnCom1IsFoundLast) {
     ports[3].opens = false;  // COM4
-    FakeModem& modem = ready_modem(0);
+    MemoryModem& modem = ready_modem(0);
     tick_until_state(2);
     EXPECT_EQ(opened, (std::vector<int>{2, 3, 1, 0}));
     EXPECT_EQ(speeds, (Speeds{{2, 115200}, {2, 57600}, {1, 115200}, {1, 57600}, {0, 115200}}));
@@ -293,7 +284,7 @@ TEST_F(DownloadSequencerTest, UnopenablePortsAreSkippedAndAModemOnCom1IsFoundLas
     ASSERT_NE(sequencer->port(), nullptr);
     EXPECT_EQ(sequencer->port()->port_index, 0);
     EXPECT_EQ(sequencer->context_word(), 0x1234);
-    EXPECT_EQ(modem.commands.front(), "AT");
+    EXPECT_EQ(modem.commands().front(), "AT");
 
     tick_while_armed();
     EXPECT_EQ(host.status.rfind("Download complete!", 0), 0u);
@@ -301,28 +292,30 @@ TEST_F(DownloadSequencerTest, UnopenablePortsAreSkippedAndAModemOnCom1IsFoundLas
 }
 
 TEST_F(DownloadSequencerTest, SlowerSpeedIsTriedOnlyAfterTheFasterOneFails) {
-    FakeModem& modem = ready_modem();
-    modem.only_at_baud = 57600;
+    ModemSettings one_speed = test_modem_settings();
+    one_speed.bauds = {57600};
+    MemoryModem& modem = ready_modem(2, one_speed);
     tick_until_state(2);
     EXPECT_EQ(speeds, (Speeds{{2, 115200}, {2, 57600}}));
     EXPECT_EQ(sequencer->state(), 2);
-    EXPECT_EQ(modem.commands, (Calls{"AT", "ATI3", "AT*Y120", "AT*D"}));
+    EXPECT_EQ(modem.commands(), (Calls{"AT", "ATI3", "AT*Y120", "AT*D"}));
 }
 
 TEST_F(DownloadSequencerTest, SpeedThePortRefusesIsNotTried) {
-    FakeModem& modem = ready_modem();
+    MemoryModem& modem = ready_modem();
     ports[2].refuses_115200 = true;
     tick_until_state(2);
     EXPECT_EQ(speeds, (Speeds{{2, 115200}, {2, 57600}}));
-    EXPECT_EQ(modem.commands, (Calls{"AT", "ATI3", "AT*Y120", "AT*D"}))
+    EXPECT_EQ(modem.commands(), (Calls{"AT", "ATI3", "AT*Y120", "AT*D"}))
         << "nothing may be sent at a speed that was not set";
-    EXPECT_EQ(modem.bauds_heard, std::vector<int>(5, 57600)) << "four commands and configure";
+    EXPECT_EQ(modem.line_speeds(), std::vector<unsigned>(5, 57600))
+        << "four commands and configure";
 }
 
 TEST_F(DownloadSequencerTest, ModemAlreadyInDownloadModeIsConfiguredWithoutText) {
-    FakeModem& modem = ready_modem();
-    modem.answers_at = false;
-    modem.in_download_mode = true;
+    ModemSettings in_download_mode = test_modem_settings();
+    in_download_mode.faults.ignore_at = true;
+    ready_modem(2, in_download_mode);
     tick_until_state(2);
     EXPECT_EQ(sequencer->state(), 2);
     EXPECT_EQ(speeds, (Speeds{{2, 115200}}));
@@ -336,7 +329,7 @@ TEST_F(DownloadSequencerTest, LastPortThatFailedToOpenIsReleasedByTheEndOfTheRun
 }
 
 TEST_F(DownloadSequencerTest, CancelledPromptEndsTheWindowWithoutErasing) {
-    FakeModem& modem = ports[2].attach_modem();  // no modems.cfg: no path known
+    MemoryModem& modem = ports[2].attach_modem();  // no modems.cfg: no path known
     run();
     const Calls tail(host.calls.end() - 6, host.calls.end());
     EXPECT_EQ(tail, (Calls{"stop_timer:7", "wait:Validating download file...:1000",
@@ -346,12 +339,12 @@ TEST_F(DownloadSequencerTest, CancelledPromptEndsTheWindowWithoutErasing) {
     EXPECT_EQ(host.calls_starting_with("end_window:2").size(), 1u);
     EXPECT_TRUE(host.calls_starting_with("outcome:").empty());
     EXPECT_EQ(host.beeps, 0);
-    ASSERT_EQ(modem.requests.size(), 1u) << "only the configure packet went out";
+    ASSERT_EQ(modem.packets().size(), 1u) << "only the configure packet went out";
     expect_run_ended_and_released(2);
 }
 
 TEST_F(DownloadSequencerTest, PromptIsRepeatedUntilTheImageIsValid) {
-    FakeModem& modem = ready_modem();
+    MemoryModem& modem = ready_modem();
     std::string bad_path = dir.write_image("short.dl", make_image_records(10));
     dir.write_text("modems.cfg", "KV-56 " + bad_path + "\n");
     const std::string good_path = image_path;
@@ -373,25 +366,25 @@ TEST_F(DownloadSequencerTest, PromptIsRepeatedUntilTheImageIsValid) {
     auto first = std::find(messages.begin(), messages.end(), validation.front());
     ASSERT_NE(first, messages.end());
     EXPECT_EQ(Calls(first, first + validation.size()), validation);
-    EXPECT_EQ(program_packets(modem), records);
+    EXPECT_EQ(modem.records(), records);
 }
 
 TEST_F(DownloadSequencerTest, FailedEraseEndsTheRun) {
-    FakeModem& modem = ready_modem();
-    modem.answers_erase = false;
+    MemoryModem& modem = ready_modem();
+    modem.faults().no_erase_confirm = true;
     run();
     EXPECT_EQ(host.status, "Could not erase modem program memory!");
     EXPECT_EQ(host.beeps, 1);
-    EXPECT_EQ(modem.program_packets, 0);
+    EXPECT_TRUE(modem.records().empty());
     expect_run_ended_and_released(2);
 }
 
 TEST_F(DownloadSequencerTest, UnacknowledgedRecordStopsTheRunBeforeTheNextOne) {
-    FakeModem& modem = ready_modem();
-    modem.silent_from_record = 99;  // the 100th record
+    MemoryModem& modem = ready_modem();
+    modem.faults().silent_from_record = 100;
     run();
     EXPECT_EQ(host.status, "Could not program modem!");
-    auto packets = program_packets(modem);
+    auto packets = modem.records();
     ASSERT_EQ(packets.size(), 101u);
     EXPECT_EQ(packets[99], records[99]);
     EXPECT_EQ(packets[100], records[99]) << "the second attempt resends the same record";
@@ -402,16 +395,16 @@ TEST_F(DownloadSequencerTest, UnacknowledgedRecordStopsTheRunBeforeTheNextOne) {
 }
 
 TEST_F(DownloadSequencerTest, WrongRecordTagInTheAcknowledgementFailsTheRecord) {
-    FakeModem& modem = ready_modem();
-    modem.echoes_wrong_tag = true;
+    MemoryModem& modem = ready_modem();
+    modem.faults().wrong_tag_record = 1;
     run();
     EXPECT_EQ(host.status, "Could not program modem!");
-    EXPECT_EQ(modem.program_packets, 2);
+    EXPECT_EQ(modem.records().size(), 2u);
     expect_run_ended_and_released(2);
 }
 
 TEST_F(DownloadSequencerTest, RecordsAreSentAsValidatedWhateverHappensToTheFileAfterwards) {
-    FakeModem& modem = ready_modem();
+    MemoryModem& modem = ready_modem();
     tick_until_state(4);  // the image is validated and open
     ASSERT_NE(sequencer->image_file(), nullptr);
     for (int i = 0; i < 5; ++i) {
@@ -423,17 +416,17 @@ TEST_F(DownloadSequencerTest, RecordsAreSentAsValidatedWhateverHappensToTheFileA
     tick_while_armed();
     EXPECT_EQ(sequencer->checksum_total(), expected_total(IMAGE_RECORD_COUNT));
     EXPECT_EQ(host.status.rfind("Download complete!", 0), 0u) << host.status;
-    EXPECT_EQ(program_packets(modem), records);
+    EXPECT_EQ(modem.records(), records);
     expect_run_ended_and_released(2);
 }
 
 TEST_F(DownloadSequencerTest, FailedRestoreEndsTheRunWithoutReset) {
-    FakeModem& modem = ready_modem();
-    modem.answers_restore = false;
+    MemoryModem& modem = ready_modem();
+    modem.faults().no_restore_confirm = true;
     run();
     EXPECT_EQ(host.status, "Could not restore modem configuration!");
-    EXPECT_EQ(modem.program_packets, IMAGE_RECORD_COUNT);
-    EXPECT_NE(modem.commands.back(), "ATZ");
+    EXPECT_EQ(modem.records().size(), std::size_t{IMAGE_RECORD_COUNT});
+    EXPECT_NE(modem.commands().back(), "ATZ");
     EXPECT_TRUE(host.calls_starting_with("wait:Resetting modem...").empty());
     expect_run_ended_and_released(2);
 }

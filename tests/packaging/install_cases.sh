@@ -58,13 +58,12 @@ check_installed_download() {
     echo "KORVAN image.dl" >"$dir/modems.cfg"
     native_bin=/usr/bin start_sim installed --flash-out "$dir/flash.bin" ||
         fail "the installed simulator did not start" || return 1
-    local n ports=()
-    for n in 1 2 3 4 5 6 7 8 9; do
-        ports+=("KORVAN_COM$n=$dir/no-such-port-COM$n")
-    done
+    local ports
+    ports=$(python3 "$root/tests/support/korvan_sim.py" com-ports-away "$dir" "3=$sim_device") ||
+        fail "could not map the COM ports away" || return 1
     local status=0
-    (cd "$dir" && env "${ports[@]}" KORVAN_COM3="$sim_device" timeout 60 \
-        /usr/bin/korvan-download-cli >cli.out 2>cli.err) || status=$?
+    (cd "$dir" && eval "$ports" && timeout 60 /usr/bin/korvan-download-cli >cli.out 2>cli.err) ||
+        status=$?
     stop_sim
     local last
     last=$(tail -n 1 "$dir/cli.out")

@@ -33,13 +33,14 @@ struct MemoryLine {
     // Takes up to n readable bytes.
     std::size_t take(std::uint8_t* buffer, std::size_t n);
     std::size_t pending() const { return incoming_.size(); }
+    // The attached clock's reading in ms; 0 without a clock.
+    std::uint32_t clock_reading() const;
 
   private:
     struct Pending {
         std::uint32_t due;
         std::uint8_t byte;
     };
-    std::uint32_t clock_reading() const;
     std::deque<Pending> incoming_;
 };
 

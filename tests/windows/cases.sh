@@ -264,6 +264,102 @@ case_cli_names_and_files() {
     [[ ! -s "$dir/sim.log" ]] || fail "the modem on COM3 was sent: $(head -c 200 "$dir/sim.log")"
 }
 
+# import_registry FILE: adds a .reg file's keys to the prefix's registry.
+import_registry() {
+    local windows_path="Z:${1//\//\\}"
+    timeout 60 wine reg import "$windows_path" >>"$work/registry.log" 2>&1
+}
+
+# The adapters port_devices.reg adds, taken away again so that no other case meets them.
+remove_port_devices() {
+    local key
+    for key in 'FTDIBUS\VID_0403+PID_6001+A50285BIA' 'USB\VID_2C7C&PID_0125'; do
+        timeout 60 wine reg delete "HKLM\\System\\CurrentControlSet\\Enum\\$key" /f \
+            >>"$work/registry.log" 2>&1 || true
+    done
+}
+
+# check_port_list_json FILE: the JSON listing holds COM1..COM10 (the host's own serial
+# device is registered nowhere), each with a state, and port_devices.reg's two adapters.
+check_port_list_json() {
+    python3 - "$1" <<'PYTHON'
+import json, sys
+ports = {row["port"]: row for row in json.load(open(sys.argv[1]))["ports"]}
+problems = []
+def expect(port, key, value):
+    if ports.get(port, {}).get(key) != value:
+        problems.append(f"{port} {key}: {ports.get(port, {}).get(key)!r}, expected {value!r}")
+if list(ports) != [f"COM{n}" for n in range(1, 11)]:
+    problems.append(f"ports {list(ports)}, expected COM1..COM10")
+for port, row in ports.items():
+    if row.get("state") not in ("free", "in_use", "missing", "unusable") or not row.get("state_text"):
+        problems.append(f"{port} has no state: {row.get('state')!r} {row.get('state_text')!r}")
+for key, value in {"state": "free", "searched": True, "driver": "FTDIBUS", "vendor_id": "0403",
+                   "product_id": "6001", "serial": "A50285BI", "latency_timer_ms": 16,
+                   "description": "USB Serial Port \x1b[2J (COM3)"}.items():
+    expect("COM3", key, value)
+for key, value in {"state": "free", "searched": False, "not_searched_because": "beyond_com9",
+                   "driver": "usbser", "vendor_id": "2c7c", "product_id": "0125",
+                   "serial": "SER10", "latency_timer_ms": None}.items():
+    expect("COM10", key, value)
+# COM1 leads nowhere: whatever Wine says of it, it is not free.
+if ports.get("COM1", {}).get("state") == "free":
+    problems.append("COM1, which leads nowhere, is listed free")
+print("; ".join(problems))
+sys.exit(1 if problems else 0)
+PYTHON
+}
+
+# The port list comes from the registry's serial map, with what the device manager knows of
+# each adapter (a terminal escape in a name shown escaped, the FTDI latency timer), and
+# --all-ports takes the registry's ports too: the modem on COM10, beyond the plain search of
+# COM1..COM9, is flashed.
+case_cli_port_list() {
+    local dir com3_pid com3_device
+    dir=$(case_folder cli_port_list)
+    start_sim port_list_com3 || fail "simulator did not start" || return 1
+    com3_pid=$sim_pid
+    com3_device=$sim_device
+    if ! start_sim port_list_com10 --flash-out "$dir/flash.bin"; then
+        kill "$com3_pid"
+        wait "$com3_pid" 2>/dev/null || true
+        fail "second simulator did not start"
+        return 1
+    fi
+    map_com_ports 3 "$com3_device"
+    ln -sfn "$sim_device" "$work/com/com10"
+    start_wineserver
+    import_registry "$root/tests/windows/port_devices.reg"
+    local json_status=0 text_status=0 all_status=0
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --list-ports --json >ports.json 2>ports.err) || json_status=$?
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --list-ports >ports.txt 2>>ports.err) || text_status=$?
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
+        --all-ports --image image.dl --report report.jsonl >all.out 2>all.err) ||
+        all_status=$?
+    remove_port_devices
+    stop_wineserver
+    stop_sim
+    kill "$com3_pid" 2>/dev/null || true
+    wait "$com3_pid" 2>/dev/null || true
+    ((json_status == 0 && text_status == 0)) ||
+        fail "--list-ports exited with $json_status (--json) and $text_status" || return 1
+    local problems
+    problems=$(check_port_list_json "$dir/ports.json") ||
+        fail "--list-ports --json: $problems" || return 1
+    ! grep -q $'\x1b' "$dir/ports.txt" "$dir/ports.json" ||
+        fail "the listing shows a device's terminal escape raw" || return 1
+    grep -q '^COM3 .*USB Serial Port \\x1b\[2J (COM3) .*FTDIBUS .*0403:6001 serial A50285BI .*16 ms .*free' \
+        "$dir/ports.txt" || fail "no COM3 row in: $(tr -d '\r' <"$dir/ports.txt")" || return 1
+    grep -q '^COM3: its driver holds received bytes for up to 16 ms' "$dir/ports.txt" ||
+        fail "no advice on COM3's latency timer" || return 1
+    ((all_status == 1)) || fail "--all-ports exited with $all_status, expected 1" || return 1
+    grep -q '"port":"COM10".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "--all-ports did not flash COM10: $(cat "$dir/report.jsonl")" || return 1
+    flash_matches_image "$dir" || return 1
+}
+
 # The window runs a whole download. While it runs, Escape, Alt+F4 and a click on the (still
 # disabled) Exit button are all refused; once it has ended a click on Exit closes it.
 case_gui_full_run() {

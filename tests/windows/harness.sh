@@ -12,8 +12,12 @@ log() { echo "test-windows: $*"; }
 #
 # COM ports: at every start Wine's serial driver points dosdevices/comN at the host's
 # serial devices (COM1 at /dev/ttyS0, the kernel console here) unless HKLM\Software\Wine\Ports
-# names a path for COMn. So each of COM1..COM9 is pinned there to a link of our own,
-# $work/com/comN, which each case points at the simulator's pty or at nothing.
+# names a path for COMn. So each of COM1..COM10 is pinned there to a link of our own,
+# $work/com/comN, which each case points at the simulator's pty or at nothing. The host's
+# devices then take the next free numbers, where a directory stands in the way of their
+# links: Wine registers no port it cannot link, so the programs, which open every port the
+# registry lists, never see them.
+test_com_ports=(1 2 3 4 5 6 7 8 9 10)
 make_wine_prefix() {
     export WINEPREFIX="${wine_prefix:-$root/build/wineprefix}" WINEARCH=win64 WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -31,7 +35,7 @@ make_wine_prefix() {
         echo
         echo '[HKEY_LOCAL_MACHINE\Software\Wine\Ports]'
         local n
-        for n in 1 2 3 4 5 6 7 8 9; do
+        for n in "${test_com_ports[@]}"; do
             echo "\"COM$n\"=\"$work/com/com$n\""
         done
     } >"$work/settings.reg"
@@ -40,17 +44,30 @@ make_wine_prefix() {
     timeout 60 wineserver -k || true
     timeout 60 wineserver -w
     map_com_ports
+    block_host_serial_ports
     # One start of Wine with the new settings lets its serial driver lay out the links.
     timeout 60 wine cmd /c exit >>"$work/wineboot.log" 2>&1
     timeout 60 wineserver -w
     check_com_ports
 }
 
+# Puts a directory where Wine would link each of the host's serial devices: the numbers
+# after the pinned ones, one per device Wine could find.
+block_host_serial_ports() {
+    local count=0 device n=${#test_com_ports[@]}
+    for device in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do
+        [[ -e "$device" ]] || continue
+        count=$((count + 1))
+        rm -f "$WINEPREFIX/dosdevices/com$((n + count))"
+        mkdir -p "$WINEPREFIX/dosdevices/com$((n + count))"
+    done
+}
+
 # Points COM<port> at device and every other COM port at a path that does not exist.
 map_com_ports() {
     local port=${1:-0} device=${2:-}
     local n
-    for n in 1 2 3 4 5 6 7 8 9; do
+    for n in "${test_com_ports[@]}"; do
         ln -sfn "/nonexistent/korvan-com$n" "$work/com/com$n"
         ln -sfn "$work/com/com$n" "$WINEPREFIX/dosdevices/com$n"
     done
@@ -59,14 +76,15 @@ map_com_ports() {
     fi
 }
 
-# Refuses to go on if any COM port the programs search leads to a host serial device.
+# Refuses to go on if any COM port leads to a host serial device.
 check_com_ports() {
-    local n target
-    for n in 1 2 3 4 5 6 7 8 9; do
-        target=$(readlink -m "$WINEPREFIX/dosdevices/com$n")
+    local link target
+    for link in "$WINEPREFIX"/dosdevices/com*; do
+        [[ -L "$link" ]] || continue
+        target=$(readlink -m "$link")
         if [[ "$target" == /dev/ttyS* || "$target" == /dev/ttyUSB* ||
             "$target" == /dev/ttyACM* ]]; then
-            log "COM$n leads to $target: stopping before anything opens it"
+            log "${link##*/} leads to $target: stopping before anything opens it"
             exit 2
         fi
     done

@@ -6,7 +6,9 @@
 #include <ostream>
 #include <string>
 
+#include "port/windows_com_ports.h"
 #include "tools/download_cli/console_platform.h"
+#include "tools/download_cli/windows_port_listing.h"
 
 namespace {
 
@@ -180,11 +182,9 @@ std::string describe_busy_device(const std::string&) {
     return "in use by another program";
 }
 
-int list_serial_ports(std::ostream& out, bool) {
-    // Windows numbers its ports itself; the Device Manager lists them.
-    out << "--list-ports is available on Linux; on Windows see the Device Manager, "
-           "Ports (COM & LPT)\n";
-    return 1;
+int list_serial_ports(std::ostream& out, bool json) {
+    write_windows_port_listing(out, list_windows_ports(), json);
+    return 0;
 }
 
 std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,
@@ -302,12 +302,10 @@ void enable_terminal_sequences() {
 }
 
 std::vector<SerialPortName> find_serial_ports(std::vector<std::string>&) {
+    // The ports Windows has registered are the ones that exist: COM1..COM9 and beyond.
     std::vector<SerialPortName> found;
-    for (int number = 1; number <= 9; ++number) {
-        const std::string name = "COM" + std::to_string(number);
-        if (device_is_present(name)) {
-            found.push_back({name, name});
-        }
+    for (const RegisteredComPort& port : registered_com_ports()) {
+        found.push_back({port.name, port.name});
     }
     return found;
 }

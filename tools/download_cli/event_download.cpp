@@ -71,7 +71,8 @@ int run_event_download(const CliOptions& options) {
     const bool own_report = !options.station_port.empty() && !options.report_path.empty();
     PortRun run = station_run(options);
     if (own_report) {
-        host.set_event_observer([&run](const JsonObject& event) { apply_event(run, event); });
+        host.set_event_observer(
+            [&run](const nlohmann::ordered_json& event) { apply_event(run, event); });
     }
     SingleDownloadHooks hooks;
     hooks.before_run = [&host](DownloadSequencer& sequencer) {

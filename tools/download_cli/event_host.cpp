@@ -29,7 +29,7 @@ EventHost::EventHost(std::ostream& out, ConsoleTimer& timer) : out_(out), timer_
 
 void EventHost::show_status(const char* text) {
     last_status_ = text;
-    emit(event_of("status").add("text", text));
+    emit(event_of("status", {{"text", json_text(text)}}));
 }
 
 void EventHost::show_status_and_wait(const char* text, std::uint32_t ms) {
@@ -42,10 +42,9 @@ void EventHost::show_status_and_wait(const char* text, std::uint32_t ms) {
 void EventHost::report_outcome(const char* text) {
     const char* result = result_of_outcome(text);
     exit_code_ = result == RESULT_COMPLETE ? 0 : 1;
-    emit(event_of("outcome")
-             .add("result", result)
-             .add("text", text)
-             .add("records", records_done_ ? records_done_() : 0));
+    emit(event_of("outcome", {{"result", result},
+                              {"text", json_text(text)},
+                              {"records", records_done_ ? records_done_() : 0}}));
 }
 
 void EventHost::show_progress(bool visible) {
@@ -56,7 +55,7 @@ void EventHost::show_progress(bool visible) {
 }
 
 void EventHost::set_progress(int position) {
-    emit(event_of("progress").add("records", position));
+    emit(event_of("progress", {{"records", position}}));
 }
 
 void EventHost::end_window(int code) {
@@ -64,10 +63,9 @@ void EventHost::end_window(int code) {
     exit_code_ = code;
     if (code == DIALOG_RESULT_CANCEL) {
         // The validation message just shown says why there is no image to write.
-        emit(event_of("outcome")
-                 .add("result", RESULT_CANCELLED)
-                 .add("text", last_status_)
-                 .add("records", 0));
+        emit(event_of(
+            "outcome",
+            {{"result", RESULT_CANCELLED}, {"text", json_text(last_status_)}, {"records", 0}}));
     }
 }
 
@@ -84,17 +82,17 @@ void EventHost::stop_timer(unsigned timer_id) {
 }
 
 void EventHost::report_identification(std::string_view ati3_answer) {
-    emit(event_of("identification").add("text", trimmed_identification(ati3_answer)));
+    emit(event_of("identification", {{"text", json_text(trimmed_identification(ati3_answer))}}));
 }
 
 void EventHost::report_image(std::string_view path, std::uint16_t checksum_total) {
     char checksum[8];
     std::snprintf(checksum, sizeof checksum, "%04x", checksum_total);
-    emit(event_of("image").add("path", path).add("checksum", checksum));
+    emit(event_of("image", {{"path", json_text(path)}, {"checksum", checksum}}));
 }
 
 void EventHost::report_skipped_port(std::string_view device, int status) {
-    emit(event_of("skipped").add("device", device).add("status", status));
+    emit(event_of("skipped", {{"device", json_text(device)}, {"status", status}}));
 }
 
 void EventHost::report_line_written() {
@@ -102,10 +100,10 @@ void EventHost::report_line_written() {
 }
 
 void EventHost::report_line_failed(std::string_view reason) {
-    emit(event_of(EVENT_REPORT_FAILED).add("text", reason));
+    emit(event_of(EVENT_REPORT_FAILED, {{"text", json_text(reason)}}));
 }
 
-void EventHost::set_event_observer(std::function<void(const JsonObject&)> observer) {
+void EventHost::set_event_observer(std::function<void(const nlohmann::ordered_json&)> observer) {
     observer_ = std::move(observer);
 }
 
@@ -113,16 +111,20 @@ void EventHost::set_records_done_source(std::function<int()> records_done) {
     records_done_ = std::move(records_done);
 }
 
-void EventHost::emit(JsonObject event) {
+void EventHost::emit(const nlohmann::ordered_json& event) {
     if (observer_) {
         observer_(event);
     }
-    out_ << event.text() << '\n' << std::flush;
+    out_ << json_line(event) << '\n' << std::flush;
 }
 
-JsonObject EventHost::event_of(std::string_view kind) {
-    JsonObject event;
-    event.add("time", iso8601_utc(std::chrono::system_clock::now())).add("event", kind);
+nlohmann::ordered_json EventHost::event_of(std::string_view kind,
+                                           const nlohmann::ordered_json& members) {
+    nlohmann::ordered_json event = {{"time", iso8601_utc(std::chrono::system_clock::now())},
+                                    {"event", kind}};
+    for (const auto& [key, value] : members.items()) {
+        event[key] = value;
+    }
     return event;
 }
 

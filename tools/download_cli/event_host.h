@@ -9,7 +9,7 @@
 #include "engine/download_host.h"
 #include "port/clock.h"
 #include "tools/download_cli/console_timer.h"
-#include "tools/download_cli/json_object.h"
+#include "tools/json_text/json_text.h"
 
 // Outcome names of the event stream and the report.
 inline constexpr char RESULT_COMPLETE[] = "complete";
@@ -54,20 +54,22 @@ class EventHost final : public DownloadHost {
     // Where the outcome event finds the number of records the modem acknowledged.
     void set_records_done_source(std::function<int()> records_done);
     // Sees every event as it goes out.
-    void set_event_observer(std::function<void(const JsonObject&)> observer);
+    void set_event_observer(std::function<void(const nlohmann::ordered_json&)> observer);
 
     bool window_ended() const { return window_ended_; }
     int exit_code() const { return exit_code_; }
 
   private:
-    void emit(JsonObject event);
-    static JsonObject event_of(std::string_view kind);
+    void emit(const nlohmann::ordered_json& event);
+    // The event's time and kind, then its members.
+    static nlohmann::ordered_json event_of(std::string_view kind,
+                                           const nlohmann::ordered_json& members = {});
 
     std::ostream& out_;
     ConsoleTimer& timer_;
     std::string last_status_;
     std::function<int()> records_done_;
-    std::function<void(const JsonObject&)> observer_;
+    std::function<void(const nlohmann::ordered_json&)> observer_;
     bool window_ended_ = false;
     int exit_code_ = 1;
 };

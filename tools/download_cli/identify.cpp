@@ -13,9 +13,9 @@
 #include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/event_host.h"
 #include "tools/download_cli/image_check.h"
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/port_search_report.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -87,25 +87,25 @@ void write_text(std::ostream& out, const Identity& identity) {
     }
 }
 
-JsonObject json_of(const Identity& identity) {
+nlohmann::ordered_json json_of(const Identity& identity) {
     const PortTableEntry& port = identity.probe.port;
-    JsonObject object;
-    object.add("result", "identified")
-        .add("port", port.name)
-        .add("device", searched_port_device(port))
-        .add("baud", identity.probe.baud)
-        .add("identification", trimmed_identification(identity.probe.identification));
+    nlohmann::ordered_json object = {
+        {"result", "identified"},
+        {"port", json_text(port.name)},
+        {"device", json_text(searched_port_device(port))},
+        {"baud", identity.probe.baud},
+        {"identification", json_text(trimmed_identification(identity.probe.identification))}};
     if (identity.map_match) {
-        object.add("map_line", identity.map_match->line_number)
-            .add("map_text", identity.map_match->line);
+        object["map_line"] = identity.map_match->line_number;
+        object["map_text"] = json_text(identity.map_match->line);
     }
-    object.add("image", identity.image_path)
-        .add("image_source", identity.image_from_option ? "--image" : "modems.cfg")
-        .add_number_text("image_valid", identity.image.valid() ? "true" : "false");
+    object["image"] = json_text(identity.image_path);
+    object["image_source"] = identity.image_from_option ? "--image" : "modems.cfg";
+    object["image_valid"] = identity.image.valid();
     if (identity.image.valid()) {
-        object.add("checksum", hex4(identity.image.checksum_total));
+        object["checksum"] = hex4(identity.image.checksum_total);
     } else {
-        object.add("image_problem", identity.image.problem);
+        object["image_problem"] = json_text(identity.image.problem);
     }
     return object;
 }
@@ -123,18 +123,17 @@ bool identify_search(const Search& search, const CliOptions& options, std::ostre
             for (const PortTableEntry& port : search.ports) {
                 ports += (ports.empty() ? "" : ", ") + port.name;
             }
-            out << JsonObject()
-                       .add("result", "no modem")
-                       .add("ports", ports)
-                       .add("message", report.no_modem_line())
-                       .text()
-                << '\n';
+            const nlohmann::ordered_json no_modem = {
+                {"result", "no modem"},
+                {"ports", json_text(ports)},
+                {"message", json_text(report.no_modem_line())}};
+            out << json_line(no_modem) << '\n';
         }
         return false;
     }
     const Identity identity = identity_of(*probe, options);
     if (options.json) {
-        out << json_of(identity).text() << '\n';
+        out << json_line(json_of(identity)) << '\n';
     } else {
         out << (shown_one ? "\n" : "");
         write_text(out, identity);

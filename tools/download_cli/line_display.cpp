@@ -58,13 +58,13 @@ std::size_t port_width(const Runs& runs, Get get) {
 LineDisplay::LineDisplay(std::ostream& out, LineOutput output, std::function<int()> columns)
     : out_(out), output_(output), columns_(std::move(columns)) {}
 
-void LineDisplay::show_event(const PortRun& run, const JsonObject& event) {
+void LineDisplay::show_event(const PortRun& run, const nlohmann::ordered_json& event) {
     if (output_ == LineOutput::events) {
-        JsonObject tagged;
-        tagged.add("port", run.port);
-        out_ << tagged.text().substr(0, tagged.text().size() - 1) << ',' << event.text().substr(1)
-             << '\n'
-             << std::flush;
+        nlohmann::ordered_json tagged = {{"port", json_text(run.port)}};
+        for (const auto& [key, value] : event.items()) {
+            tagged[key] = value;
+        }
+        out_ << json_line(tagged) << '\n' << std::flush;
     } else if (output_ == LineOutput::plain) {
         show_plain_event(run, event);
     }
@@ -72,9 +72,9 @@ void LineDisplay::show_event(const PortRun& run, const JsonObject& event) {
 
 void LineDisplay::show_note(const std::string& port, const std::string& text) {
     if (output_ == LineOutput::events) {
-        JsonObject note;
-        note.add("port", port).add("event", "note").add("text", text);
-        out_ << note.text() << '\n' << std::flush;
+        const nlohmann::ordered_json note = {
+            {"port", json_text(port)}, {"event", "note"}, {"text", json_text(text)}};
+        out_ << json_line(note) << '\n' << std::flush;
         return;
     }
     erase_port_lines();
@@ -131,16 +131,18 @@ void LineDisplay::show_summary(const std::vector<PortRun>& runs) {
     out_ << std::flush;
 }
 
-void LineDisplay::show_plain_event(const PortRun& run, const JsonObject& event) {
-    const std::string kind = event.string_of("event");
+void LineDisplay::show_plain_event(const PortRun& run, const nlohmann::ordered_json& event) {
+    const std::string kind = text_member(event, "event");
     const std::string prefix = printable(run.port) + ": ";
     // What the child reports may hold the modem's answer and file names: shown escaped.
-    const auto text_of = [&event](std::string_view key) { return printable(event.string_of(key)); };
+    const auto text_of = [&event](std::string_view key) {
+        return printable(text_member(event, key));
+    };
     if (kind == "status") {
         out_ << prefix << text_of("text") << '\n';
     } else if (kind == "progress") {
         // Like the single-port console off a terminal: a line for every new ten percent.
-        const int records = static_cast<int>(event.number_of("records", 0));
+        const int records = static_cast<int>(number_member(event, "records", 0));
         if (records > 0 && tens_of_percent(records) > tens_of_percent(records - 1)) {
             out_ << prefix << "Programming: " << records * 100 / IMAGE_RECORD_COUNT << "% ("
                  << records_of(records) << ")\n";
@@ -152,9 +154,9 @@ void LineDisplay::show_plain_event(const PortRun& run, const JsonObject& event) 
              << ")\n";
     } else if (kind == "skipped") {
         out_ << prefix << "Skipped " << text_of("device") << ": the device did not open (status "
-             << event.number_of("status", 0) << ")\n";
+             << number_member(event, "status", 0) << ")\n";
     } else if (kind == "outcome") {
-        if (event.string_of("result") == RESULT_CANCELLED) {
+        if (text_member(event, "result") == RESULT_CANCELLED) {
             out_ << prefix << "Cancelled: no valid image (" << text_of("text") << ")\n";
         } else {
             out_ << prefix << text_of("text") << '\n';

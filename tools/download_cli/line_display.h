@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/port_run.h"
+#include "tools/json_text/json_text.h"
 
 // How the production line shows its ports.
 enum class LineOutput {
@@ -22,7 +22,7 @@ class LineDisplay {
     LineDisplay(std::ostream& out, LineOutput output, std::function<int()> columns = {});
 
     // One event of a port's child (already applied to run).
-    void show_event(const PortRun& run, const JsonObject& event);
+    void show_event(const PortRun& run, const nlohmann::ordered_json& event);
     // A message of the station itself about a port (or a line the child wrote that is not
     // an event): a line of its own, in every output.
     void show_note(const std::string& port, const std::string& text);
@@ -35,7 +35,7 @@ class LineDisplay {
     void show_summary(const std::vector<PortRun>& runs);
 
   private:
-    void show_plain_event(const PortRun& run, const JsonObject& event);
+    void show_plain_event(const PortRun& run, const nlohmann::ordered_json& event);
     void erase_port_lines();
 
     std::ostream& out_;

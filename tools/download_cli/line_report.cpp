@@ -7,30 +7,27 @@
 #include "tools/download_cli/report_file.h"
 #include "tools/download_cli/wall_time.h"
 
-JsonObject report_object(const PortRun& run, const std::string& version) {
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.3f", run.seconds);
-    JsonObject object;
-    object.add("port", run.port)
-        .add("device", run.device)
-        .add("identification", run.identification)
-        .add("image", run.image_path)
-        .add("checksum", run.checksum)
-        .add("result", run.result)
-        .add("message", run.message)
-        .add("records", run.records)
-        .add("start", iso8601_utc(run.started))
-        .add("end", iso8601_utc(run.ended))
-        .add_number_text("duration", duration)
-        .add("version", version);
+nlohmann::ordered_json report_object(const PortRun& run, const std::string& version) {
+    nlohmann::ordered_json object = {{"port", json_text(run.port)},
+                                     {"device", json_text(run.device)},
+                                     {"identification", json_text(run.identification)},
+                                     {"image", json_text(run.image_path)},
+                                     {"checksum", json_text(run.checksum)},
+                                     {"result", json_text(run.result)},
+                                     {"message", json_text(run.message)},
+                                     {"records", run.records},
+                                     {"start", iso8601_utc(run.started)},
+                                     {"end", iso8601_utc(run.ended)},
+                                     {"duration", run.seconds},
+                                     {"version", json_text(version)}};
     if (!run.trace_path.empty()) {
-        object.add("trace", run.trace_path);
+        object["trace"] = json_text(run.trace_path);
     }
     return object;
 }
 
 bool append_report(const std::string& path, const PortRun& run, std::string& error) {
-    return append_line_durably(path, report_object(run, KORVAN_VERSION).text() + "\n", error);
+    return append_line_durably(path, json_line(report_object(run, KORVAN_VERSION)) + "\n", error);
 }
 
 bool can_append_to(const std::string& path, std::string& error) {

@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/port_run.h"
+#include "tools/json_text/json_text.h"
 
 // The report object of one finished run: port, device, identification, image, checksum,
 // result, message, records, start, end (ISO 8601), duration (seconds), version and, when
 // the run was traced, its trace file.
-JsonObject report_object(const PortRun& run, const std::string& version);
+nlohmann::ordered_json report_object(const PortRun& run, const std::string& version);
 
 // Appends the run's report object as a line to the report file, never rewriting what is
 // there, so a day of production is one file. True once the line is on the disk; false

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <ostream>
 
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -177,6 +177,10 @@ void write_text(std::ostream& out, const std::vector<PortListingRow>& rows) {
         out << line << '\n';
     }
     write_modem_manager_advice(out, rows);
+}
+
+std::string json_string(std::string_view text) {
+    return json_line(json_text(text));
 }
 
 std::string json_or_null(const std::string& text) {

@@ -2,21 +2,21 @@
 
 #include "tools/download_cli/event_host.h"
 
-void apply_event(PortRun& run, const JsonObject& event) {
-    const std::string kind = event.string_of("event");
+void apply_event(PortRun& run, const nlohmann::ordered_json& event) {
+    const std::string kind = text_member(event, "event");
     if (kind == "status") {
-        run.step = event.string_of("text");
+        run.step = text_member(event, "text");
     } else if (kind == "progress") {
-        run.records = static_cast<int>(event.number_of("records", run.records));
+        run.records = static_cast<int>(number_member(event, "records", run.records));
     } else if (kind == "identification") {
-        run.identification = event.string_of("text");
+        run.identification = text_member(event, "text");
     } else if (kind == "image") {
-        run.image_path = event.string_of("path");
-        run.checksum = event.string_of("checksum");
+        run.image_path = text_member(event, "path");
+        run.checksum = text_member(event, "checksum");
     } else if (kind == "outcome") {
-        run.result = event.string_of("result");
-        run.message = event.string_of("text");
-        run.records = static_cast<int>(event.number_of("records", run.records));
+        run.result = text_member(event, "result");
+        run.message = text_member(event, "text");
+        run.records = static_cast<int>(number_member(event, "records", run.records));
     }
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "tools/download_cli/console_platform.h"
-#include "tools/download_cli/json_object.h"
+#include "tools/json_text/json_text.h"
 
 // What the production line knows of one download on one port, learned from the child's
 // event stream.
@@ -33,7 +33,7 @@ struct PortRun {
 };
 
 // Takes in one event of the child's stream.
-void apply_event(PortRun& run, const JsonObject& event);
+void apply_event(PortRun& run, const nlohmann::ordered_json& event);
 // Closes the run when its download has ended: one that ended without an outcome (it crashed
 // or could not start) counts as failed, saying how it ended.
 void finish_run(PortRun& run, const ChildExit& exit, std::chrono::system_clock::time_point wall_now,

@@ -44,7 +44,7 @@ struct Slot {
     // Watch mode: the run's events are shown once it reaches a modem; a run that does not
     // is tried again and was never a run.
     bool holding_events = false;
-    std::vector<JsonObject> held_events;
+    std::vector<nlohmann::ordered_json> held_events;
     PortRetry retry;
     bool retry_pending = false;
     std::string wait_reason;  // why the port waits, as last shown
@@ -72,7 +72,7 @@ class Station {
     void collect_output();
     void take_output(Slot& slot);
     void take_line(Slot& slot, const std::string& line);
-    void show_run_event(Slot& slot, const JsonObject& event);
+    void show_run_event(Slot& slot, const nlohmann::ordered_json& event);
     void show_held_events(Slot& slot);
     bool try_again_later(Slot& slot);
     void look_at_port(Slot& slot);
@@ -159,12 +159,11 @@ void Station::start_download(Slot& slot) {
     if (!device_is_present(slot.device)) {
         // Nothing to open: a child given no device would search every port instead. The
         // port ends as a run of its own would, with an outcome.
-        JsonObject outcome;
-        outcome.add("time", iso8601_utc(slot.run.started))
-            .add("event", "outcome")
-            .add("result", RESULT_FAILED)
-            .add("text", NO_DEVICE)
-            .add("records", 0);
+        const nlohmann::ordered_json outcome = {{"time", iso8601_utc(slot.run.started)},
+                                                {"event", "outcome"},
+                                                {"result", RESULT_FAILED},
+                                                {"text", NO_DEVICE},
+                                                {"records", 0}};
         apply_event(slot.run, outcome);
         display_.show_event(slot.run, outcome);
         finish_run(slot.run, ChildExit{EXIT_DOWNLOAD_FAILED, 0}, system_clock::now(),
@@ -238,7 +237,7 @@ void Station::take_output(Slot& slot) {
 }
 
 void Station::take_line(Slot& slot, const std::string& line) {
-    std::optional<JsonObject> event = JsonObject::parse(line);
+    std::optional<nlohmann::ordered_json> event = json_object_of_line(line);
     if (!event) {
         if (!line.empty()) {
             // Not an event: what the child said on its error output (a device it cannot use).
@@ -246,14 +245,14 @@ void Station::take_line(Slot& slot, const std::string& line) {
         }
         return;
     }
-    const std::string kind = event->string_of("event");
+    const std::string kind = text_member(*event, "event");
     if (kind == EVENT_REPORT_WRITTEN) {
         slot.child_reported = true;
     } else if (kind == EVENT_REPORT_FAILED) {
         slot.child_reported = true;  // it tried: nothing of the line is in the file
-        note_report_failure(slot, event->string_of("text"));
+        note_report_failure(slot, text_member(*event, "text"));
     } else {
-        if (kind == "skipped" && event->number_of("status", 0) == PORT_E_IN_USE) {
+        if (kind == "skipped" && number_member(*event, "status", 0) == PORT_E_IN_USE) {
             slot.port_busy = true;
         }
         apply_event(slot.run, *event);
@@ -261,10 +260,10 @@ void Station::take_line(Slot& slot, const std::string& line) {
     }
 }
 
-void Station::show_run_event(Slot& slot, const JsonObject& event) {
-    const std::string kind = event.string_of("event");
+void Station::show_run_event(Slot& slot, const nlohmann::ordered_json& event) {
+    const std::string kind = text_member(event, "event");
     const bool reached = kind == "identification" ||
-                         (kind == "outcome" && event.string_of("result") != RESULT_NO_MODEM);
+                         (kind == "outcome" && text_member(event, "result") != RESULT_NO_MODEM);
     if (slot.holding_events && !reached) {
         slot.held_events.push_back(event);
         return;
@@ -276,7 +275,7 @@ void Station::show_run_event(Slot& slot, const JsonObject& event) {
 // The run counts: what it held back is shown after all, and the rest as it comes.
 void Station::show_held_events(Slot& slot) {
     slot.holding_events = false;
-    for (const JsonObject& held : slot.held_events) {
+    for (const nlohmann::ordered_json& held : slot.held_events) {
         display_.show_event(slot.run, held);
     }
     slot.held_events.clear();

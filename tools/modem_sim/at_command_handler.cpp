@@ -47,11 +47,14 @@ std::optional<std::string> AtLineAssembler::push(std::uint8_t byte) {
     return std::nullopt;
 }
 
-AtResponse answer_at_command(const std::string& command, const std::string& model) {
+AtResponse answer_at_command(const std::string& command, const std::string& model,
+                             bool refuses_download_mode) {
     AtResponse response;
     response.text = command + "\r";
     std::string name = upper(command);
-    if (name == "AT" || name == "AT*Y120") {
+    if (refuses_download_mode && (name == "AT*Y120" || name == "AT*D")) {
+        response.text += ERROR_REPLY;
+    } else if (name == "AT" || name == "AT*Y120") {
         response.text += OK_REPLY;
     } else if (name == "ATI3") {
         response.text += "\r\n" + model + "\r\n" + OK_REPLY;

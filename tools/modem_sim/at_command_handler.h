@@ -28,7 +28,9 @@ struct AtResponse {
     AtAction action = AtAction::none;
 };
 
-AtResponse answer_at_command(const std::string& command, const std::string& model);
+// A modem that refuses download mode answers its two commands (AT*Y120, AT*D) with ERROR.
+AtResponse answer_at_command(const std::string& command, const std::string& model,
+                             bool refuses_download_mode = false);
 
 // The same reply with NUL bytes and line noise mixed in; every text in it still reads the
 // same to a receiver that skips NUL bytes.

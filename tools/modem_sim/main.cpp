@@ -128,6 +128,8 @@ int main(int argc, char** argv) {
     app.add_flag("--silent", faults.silent, "Never answer anything");
     app.add_flag("--ignore-at", faults.ignore_at,
                  "Start in download mode, where AT commands are not understood");
+    app.add_flag("--refuse-download-mode", faults.refuse_download_mode,
+                 "Answer AT*Y120 and AT*D with ERROR");
     app.add_option("--corrupt-configure", corrupt_configure,
                    "Send the Nth configure reply (1-based; repeatable or comma list) with a "
                    "wrong check field")
@@ -135,6 +137,8 @@ int main(int argc, char** argv) {
     app.add_flag("--no-erase-confirm", faults.no_erase_confirm, "Never answer the erase packet");
     app.add_option("--wrong-tag", faults.wrong_tag_record,
                    "Acknowledge record K (1-based, every attempt) with another tag");
+    app.add_option("--silent-from-record", faults.silent_from_record,
+                   "Acknowledge no record from record K (1-based) on");
     app.add_option("--bad-ack-check", faults.bad_ack_check_record,
                    "Acknowledge record K (1-based, every attempt) with a wrong check field");
     app.add_flag("--no-restore-confirm", faults.no_restore_confirm,
@@ -154,7 +158,7 @@ int main(int argc, char** argv) {
     }
 
     LineLoopOptions loop_options;
-    if (!parse_bauds(bauds_text, loop_options.bauds)) {
+    if (!parse_bauds(bauds_text, settings.bauds)) {
         return report_usage_error(app, "--bauds: expected speeds like 115200,57600 or 'any'");
     }
     loop_options.line_rate = line_rate;
@@ -179,7 +183,7 @@ int main(int argc, char** argv) {
     }
     std::string error;
     // Its speed can only follow the host where the host shares its settings (a pty).
-    const unsigned device_baud = loop_options.bauds.empty() ? 0 : *loop_options.bauds.rbegin();
+    const unsigned device_baud = settings.bauds.empty() ? 0 : *settings.bauds.rbegin();
     auto line = device.empty() ? SerialLine::create_pty(error, keep_line_modes)
                                : SerialLine::open_device(device, device_baud, error);
     if (!line) {

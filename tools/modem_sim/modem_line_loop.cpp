@@ -38,7 +38,6 @@ class LineLoop {
     bool send_pending(SimTime now);
     bool receive(SimTime now);
     SimTime wake_time(SimTime now) const;
-    bool speed_understood(unsigned speed) const;
     void trace_bytes(SimTime at, const char* direction, std::size_t count);
     void trace_events(SimTime at);
 
@@ -144,11 +143,7 @@ bool LineLoop::receive(SimTime now) {
     if (count <= 0) {
         return false;
     }
-    unsigned speed = line_.line_speed();
-    if (!speed_understood(speed)) {
-        // A modem listening at another speed hears garbage; it answers nothing.
-        log_.write("garbled " + std::to_string(count) + " bytes at " + std::to_string(speed) +
-                   " baud");
+    if (!session_.hears_at(line_.line_speed(), static_cast<std::size_t>(count))) {
         return true;
     }
     receive_line_.send({buffer, static_cast<std::size_t>(count)}, now);
@@ -190,10 +185,6 @@ void LineLoop::trace_events(SimTime at) {
                      lines[traced_events_].c_str());
     }
     std::fflush(options_.wire_trace);
-}
-
-bool LineLoop::speed_understood(unsigned speed) const {
-    return options_.bauds.empty() || options_.bauds.count(speed) != 0;
 }
 
 }  // namespace

@@ -4,15 +4,12 @@
 
 #include <csignal>
 #include <cstdio>
-#include <set>
 
 #include "tools/modem_sim/event_log.h"
 #include "tools/modem_sim/modem_session.h"
 #include "tools/modem_sim/serial_line.h"
 
 struct LineLoopOptions {
-    // Line speeds at which the modem understands the host; empty accepts any speed.
-    std::set<unsigned> bauds;
     // Paces both directions to this line speed; 0 does not pace.
     unsigned line_rate = 0;
     // When set, one line per chunk handed across the line, "<monotonic ns> in|out <bytes>",

@@ -27,6 +27,16 @@ ModemSession::ModemSession(ModemSettings settings, EventLog& log, std::string fl
       packets_(settings_.packet_idle),
       download_mode_(settings_.faults.ignore_at) {}
 
+bool ModemSession::hears_at(unsigned line_speed, std::size_t count) {
+    line_speed_ = line_speed;
+    if (settings_.bauds.empty() || settings_.bauds.count(line_speed) != 0) {
+        return true;
+    }
+    log_.write("garbled " + std::to_string(count) + " bytes at " + std::to_string(line_speed) +
+               " baud");
+    return false;
+}
+
 void ModemSession::receive(const std::uint8_t* bytes, std::size_t count, SimTime now) {
     for (std::size_t i = 0; i < count && !hung_up_; ++i) {
         if (!download_mode_) {
@@ -65,7 +75,9 @@ void ModemSession::receive_text(std::uint8_t byte, SimTime now) {
 
 void ModemSession::answer_command(const std::string& command, SimTime now) {
     log_.write("AT " + command);
-    AtResponse response = answer_at_command(command, settings_.model);
+    note_heard(command, {});
+    AtResponse response =
+        answer_at_command(command, settings_.model, settings_.faults.refuse_download_mode);
     std::string text = settings_.faults.noisy_at ? add_line_noise(response.text) : response.text;
     send(std::vector<std::uint8_t>(text.begin(), text.end()), now);
     if (response.action == AtAction::enter_download_mode) {
@@ -80,6 +92,7 @@ void ModemSession::enter_download_mode() {
 }
 
 void ModemSession::handle_frame(const Frame& frame, SimTime now) {
+    note_heard({}, frame.bytes);
     switch (frame.kind) {
         case FrameKind::configure:
             handle_configure(now);
@@ -161,8 +174,13 @@ void ModemSession::handle_record(const Frame& frame, SimTime now) {
     }
     last_record_ = frame.bytes;
     last_record_number_ = number;
+    const bool silent = faults.silent_from_record != 0 && number >= faults.silent_from_record;
     last_record_acknowledged_ =
-        number != faults.wrong_tag_record && number != faults.bad_ack_check_record;
+        !silent && number != faults.wrong_tag_record && number != faults.bad_ack_check_record;
+    if (silent) {
+        log_.write("record " + std::to_string(number) + " not acknowledged");
+        return;
+    }
     send(std::move(ack), now);
 }
 
@@ -196,4 +214,10 @@ void ModemSession::send(std::vector<std::uint8_t> bytes, SimTime not_before) {
         not_before = std::max(not_before, outbox_.back().not_before);
     }
     outbox_.push_back({std::move(bytes), not_before});
+}
+
+void ModemSession::note_heard(std::string command, std::vector<std::uint8_t> packet) {
+    if (settings_.keep_heard) {
+        heard_.push_back({std::move(command), std::move(packet), line_speed_});
+    }
 }

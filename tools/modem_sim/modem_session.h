@@ -19,6 +19,13 @@ struct Transmission {
     SimTime not_before;
 };
 
+// A command line or download-mode packet as the modem heard it, with the line speed then.
+struct HeardRequest {
+    std::string command;               // a text-mode command line; empty for a packet
+    std::vector<std::uint8_t> packet;  // download-mode bytes, whether they made a packet or not
+    unsigned line_speed = 0;
+};
+
 // The modem's side of the line without the line itself: bytes in, replies out, in text
 // mode or download mode. Time comes from the caller, so it runs the same on a pty and in a
 // test.
@@ -26,6 +33,9 @@ class ModemSession {
   public:
     ModemSession(ModemSettings settings, EventLog& log, std::string flash_out_path = {});
 
+    // Whether the modem understands bytes arriving at this line speed (settings.bauds);
+    // bytes at another speed are garbage to it, logged as such and not to be received.
+    bool hears_at(unsigned line_speed, std::size_t count);
     void receive(const std::uint8_t* bytes, std::size_t count, SimTime now);
     // Handles a download-mode packet whose line has gone quiet.
     void expire(SimTime now);
@@ -39,6 +49,10 @@ class ModemSession {
     // The modem closed the line (a fault asked for it); it takes nothing more.
     bool hung_up() const { return hung_up_; }
     const FlashStore& flash() const { return flash_; }
+    // Faults can be switched while the modem runs; ignore_at counts only at the start.
+    ModemFaults& faults() { return settings_.faults; }
+    // Kept only with settings.keep_heard.
+    const std::vector<HeardRequest>& heard() const { return heard_; }
     // Writes the programmed records to the flash-out file unless it is up to date; true
     // when it wrote them.
     bool write_flash_if_changed();
@@ -54,6 +68,7 @@ class ModemSession {
     void enter_download_mode();
     std::vector<std::uint8_t> command_reply(std::uint16_t code) const;
     void send(std::vector<std::uint8_t> bytes, SimTime not_before);
+    void note_heard(std::string command, std::vector<std::uint8_t> packet);
 
     ModemSettings settings_;
     EventLog& log_;
@@ -66,6 +81,8 @@ class ModemSession {
     bool hung_up_ = false;
     bool flash_written_ = false;
     unsigned configure_count_ = 0;
+    unsigned line_speed_ = 0;
+    std::vector<HeardRequest> heard_;
     // The last record and whether its acknowledgement was a good one; a host that got no
     // good acknowledgement sends the same record again, which then keeps its number.
     std::vector<std::uint8_t> last_record_;

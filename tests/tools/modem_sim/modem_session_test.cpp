@@ -51,6 +51,12 @@ class ModemSessionTest : public ::testing::Test {
     }
 
     void enter_download_mode() { ASSERT_EQ(exchange("AT*D\r"), "AT*D\r\r\nOK\r\n"); }
+    // Download mode, configured and erased: ready for the first record.
+    void start_programming() {
+        enter_download_mode();
+        configure();
+        erase();
+    }
     Bytes configure() { return exchange(command_packet(0x0100, 0)); }
     Bytes erase() {
         send(erase_packet(settings.device_info.data()));
@@ -174,9 +180,7 @@ TEST_F(ModemSessionTest, EraseWithForeignDeviceInfoIsRefused) {
 }
 
 TEST_F(ModemSessionTest, RecordsAreAcknowledgedWithTheirTagAndStoredInOrder) {
-    enter_download_mode();
-    configure();
-    erase();
+    start_programming();
     for (std::size_t index = 0; index < 6; ++index) {
         Bytes ack = program(index);
         EXPECT_EQ(ack, ack_for(index)) << "record " << index + 1;
@@ -191,9 +195,7 @@ TEST_F(ModemSessionTest, RestoreWritesTheFlashAndReturnsToTextMode) {
     flash_path = (std::filesystem::temp_directory_path() /
                   ("modem_session_flash_" + std::to_string(getpid()) + ".dl"))
                      .string();
-    enter_download_mode();
-    configure();
-    erase();
+    start_programming();
     program(0);
     program(1);
     Bytes reply = restore();
@@ -231,6 +233,14 @@ TEST_F(ModemSessionTest, ModemAlreadyInDownloadModeIgnoresAtButConfigures) {
     EXPECT_EQ(configure().size(), 16u);
 }
 
+TEST_F(ModemSessionTest, RefusedDownloadModeKeepsTheModemInTextMode) {
+    settings.faults.refuse_download_mode = true;
+    EXPECT_EQ(exchange("AT*Y120\r"), "AT*Y120\r\r\nERROR\r\n");
+    EXPECT_EQ(exchange("AT*D\r"), "AT*D\r\r\nERROR\r\n");
+    EXPECT_FALSE(modem().download_mode());
+    EXPECT_EQ(exchange("AT\r"), "AT\r\r\nOK\r\n");
+}
+
 TEST_F(ModemSessionTest, CorruptsOnlyTheChosenConfigureReplies) {
     settings.faults.corrupt_configure = {1, 3};
     enter_download_mode();
@@ -252,9 +262,7 @@ TEST_F(ModemSessionTest, NoEraseConfirmNeverAnswersTheErase) {
 
 TEST_F(ModemSessionTest, WrongTagOnARecordFailsEveryAttempt) {
     settings.faults.wrong_tag_record = 2;
-    enter_download_mode();
-    configure();
-    erase();
+    start_programming();
     EXPECT_EQ(program(0), ack_for(0));
     for (int attempt = 0; attempt < 2; ++attempt) {
         Bytes ack = program(1);
@@ -266,11 +274,21 @@ TEST_F(ModemSessionTest, WrongTagOnARecordFailsEveryAttempt) {
     EXPECT_EQ(times_logged(record_line(2, 1)), 2);
 }
 
+TEST_F(ModemSessionTest, SilentFromARecordAcknowledgesNoRecordFromThereOn) {
+    settings.faults.silent_from_record = 2;
+    start_programming();
+    EXPECT_EQ(program(0), ack_for(0));
+    EXPECT_TRUE(program(1).empty());
+    EXPECT_TRUE(program(1).empty());
+    EXPECT_EQ(times_logged(record_line(2, 1)), 2) << "the resent record keeps its number";
+    EXPECT_TRUE(program(2).empty());
+    EXPECT_TRUE(logged(record_line(3, 2)));
+    EXPECT_EQ(restore().size(), 16u) << "only records go unanswered";
+}
+
 TEST_F(ModemSessionTest, BadAckCheckOnARecordFailsEveryAttempt) {
     settings.faults.bad_ack_check_record = 1;
-    enter_download_mode();
-    configure();
-    erase();
+    start_programming();
     for (int attempt = 0; attempt < 2; ++attempt) {
         Bytes ack = program(0);
         ASSERT_EQ(ack.size(), 4u);
@@ -312,9 +330,7 @@ TEST_F(ModemSessionTest, ExtraBytesFollowEveryReply) {
 
 TEST_F(ModemSessionTest, HangupAtARecordStopsBeforeStoringIt) {
     settings.faults.hangup_record = 3;
-    enter_download_mode();
-    configure();
-    erase();
+    start_programming();
     program(0);
     program(1);
     EXPECT_TRUE(program(2).empty());
@@ -326,9 +342,7 @@ TEST_F(ModemSessionTest, HangupAtARecordStopsBeforeStoringIt) {
 }
 
 TEST_F(ModemSessionTest, EraseStartsTheFlashAfresh) {
-    enter_download_mode();
-    configure();
-    erase();
+    start_programming();
     program(0);
     program(1);
     erase();
