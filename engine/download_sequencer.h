@@ -10,15 +10,7 @@
 #include "engine/download_image.h"
 #include "port/clock.h"
 #include "port/port_object.h"
-
-// One entry of the port search: 0-based index (0 is COM1), the port's name as the user
-// knows it (COM3, or the device itself), and the device to open: empty for the serial
-// layer's own device of COM(index + 1).
-struct PortTableEntry {
-    int index;
-    std::string name;
-    std::string device = {};
-};
+#include "port/port_table_entry.h"
 
 // How the sequencer opens ports and changes their speed; tests put a fake modem here.
 struct PortFactory {

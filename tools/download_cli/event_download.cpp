@@ -6,11 +6,11 @@
 
 #include "engine/download_image.h"
 #include "engine/download_path.h"
+#include "station/child_process.h"
+#include "station/line_report.h"
+#include "station/port_run.h"
 #include "tools/download_cli/cli_options.h"
-#include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/event_host.h"
-#include "tools/download_cli/line_report.h"
-#include "tools/download_cli/port_run.h"
 #include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/single_download.h"
 

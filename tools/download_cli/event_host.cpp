@@ -5,7 +5,7 @@
 #include <ostream>
 #include <utility>
 
-#include "tools/download_cli/wall_time.h"
+#include "station/wall_time.h"
 
 namespace {
 

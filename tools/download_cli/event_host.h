@@ -8,18 +8,9 @@
 
 #include "engine/download_host.h"
 #include "port/clock.h"
+#include "station/port_run.h"
 #include "tools/download_cli/console_timer.h"
 #include "tools/json_text/json_text.h"
-
-// Outcome names of the event stream and the report.
-inline constexpr char RESULT_COMPLETE[] = "complete";
-inline constexpr char RESULT_FAILED[] = "failed";
-inline constexpr char RESULT_CANCELLED[] = "cancelled";
-inline constexpr char RESULT_NO_MODEM[] = "no modem";
-
-// The events a station's download adds after its outcome.
-inline constexpr char EVENT_REPORT_WRITTEN[] = "reported";
-inline constexpr char EVENT_REPORT_FAILED[] = "report_failed";
 
 // The download engine's host for scripts (--events): every status message, progress step,
 // skipped port and outcome becomes one JSON object per line on out, each with the time it

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/download_cli/port_run.h"
+#include "station/port_run.h"
 #include "tools/json_text/json_text.h"
 
 // How the production line shows its ports.

@@ -6,17 +6,19 @@
 
 #include "port/clock.h"
 #include "port/port_trace.h"
+#include "station/interrupts.h"
 #include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/console_host.h"
-#include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/console_timer.h"
 #include "tools/download_cli/event_download.h"
 #include "tools/download_cli/identify.h"
 #include "tools/download_cli/output_files.h"
+#include "tools/download_cli/port_listing.h"
 #include "tools/download_cli/port_search_report.h"
 #include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/production_line.h"
 #include "tools/download_cli/single_download.h"
+#include "tools/download_cli/terminal.h"
 
 namespace {
 

@@ -23,3 +23,8 @@ std::vector<PortListingRow> list_ports(const SystemRoots& roots);
 
 // Aligned columns PORT DEVICE KIND BY-ID STATE, or a JSON object {"ports": [...]}.
 void write_port_listing(std::ostream& out, const std::vector<PortListingRow>& rows, bool json);
+
+// Writes one row per serial device and per COM number (aligned text, or JSON for scripts)
+// and returns the program's exit status. One implementation per platform
+// (port_listing_posix.cpp, port_listing_win32.cpp).
+int list_serial_ports(std::ostream& out, bool json);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "tools/download_cli/console_platform.h"
+#include "port/port_discovery.h"
 #include "tools/download_cli/printable_text.h"
 
 namespace {

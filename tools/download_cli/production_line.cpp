@@ -9,17 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "port/port_discovery.h"
+#include "station/child_process.h"
+#include "station/interrupts.h"
+#include "station/line_report.h"
+#include "station/port_retry.h"
+#include "station/port_run.h"
+#include "station/wall_time.h"
 #include "tools/download_cli/console_host.h"
-#include "tools/download_cli/console_platform.h"
 #include "tools/download_cli/event_host.h"
 #include "tools/download_cli/image_check.h"
 #include "tools/download_cli/line_display.h"
-#include "tools/download_cli/line_report.h"
 #include "tools/download_cli/output_files.h"
-#include "tools/download_cli/port_retry.h"
-#include "tools/download_cli/port_run.h"
 #include "tools/download_cli/printable_text.h"
-#include "tools/download_cli/wall_time.h"
+#include "tools/download_cli/terminal.h"
 
 namespace {
 

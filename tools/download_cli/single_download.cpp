@@ -6,7 +6,8 @@
 #include <utility>
 
 #include "engine/download_path.h"
-#include "tools/download_cli/console_platform.h"
+#include "port/port_discovery.h"
+#include "station/interrupts.h"
 #include "tools/download_cli/image_check.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "tools/download_cli/json_object.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/json_text/json_text.h"
 
 namespace {
 
@@ -120,6 +120,10 @@ void write_text(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
         out << line << '\n';
     }
     write_latency_advice(out, rows);
+}
+
+std::string json_string(const std::string& text) {
+    return json_line(json_text(text));
 }
 
 std::string json_or_null(const std::string& text) {

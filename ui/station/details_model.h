@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "tools/download_cli/port_run.h"
+#include "station/port_run.h"
 
 // What a station window's details of one port say, whatever the toolkit: printable ASCII
 // lines. last_run is the port's last finished flash, if it had one; report_fields are that

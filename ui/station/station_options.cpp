@@ -2,8 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "station/line_report.h"
 #include "tools/download_cli/cli_options.h"
-#include "tools/download_cli/line_report.h"
 #include "tools/download_cli/output_files.h"
 #include "tools/download_cli/printable_text.h"
 

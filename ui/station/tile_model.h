@@ -4,7 +4,7 @@
 #include <string>
 
 #include "port/adapter_identity.h"
-#include "tools/download_cli/port_run.h"
+#include "station/port_run.h"
 
 // What a station window shows of one port, whatever the toolkit: the texts are printable
 // ASCII (text from the modem, the USB adapter or a file name arrives escaped), so a window

@@ -1,6 +1,4 @@
-#include "tools/download_cli/port_run.h"
-
-#include "tools/download_cli/event_host.h"
+#include "station/port_run.h"
 
 void apply_event(PortRun& run, const nlohmann::ordered_json& event) {
     const std::string kind = text_member(event, "event");

@@ -1,4 +1,4 @@
-#include "tools/download_cli/wall_time.h"
+#include "station/wall_time.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tools/download_cli/port_run.h"
+#include "station/port_run.h"
 #include "tools/json_text/json_text.h"
 
 // The report object of one finished run: port, device, identification, image, checksum,

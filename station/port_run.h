@@ -3,8 +3,18 @@
 #include <chrono>
 #include <string>
 
-#include "tools/download_cli/console_platform.h"
+#include "station/child_process.h"
 #include "tools/json_text/json_text.h"
+
+// Outcome names of the event stream and the report.
+inline constexpr char RESULT_COMPLETE[] = "complete";
+inline constexpr char RESULT_FAILED[] = "failed";
+inline constexpr char RESULT_CANCELLED[] = "cancelled";
+inline constexpr char RESULT_NO_MODEM[] = "no modem";
+
+// The events a station's download adds after its outcome.
+inline constexpr char EVENT_REPORT_WRITTEN[] = "reported";
+inline constexpr char EVENT_REPORT_FAILED[] = "report_failed";
 
 // What the production line knows of one download on one port, learned from the child's
 // event stream.

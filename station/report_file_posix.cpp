@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tools/download_cli/report_file.h"
+#include "station/report_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/download_cli/port_retry.h"
+#include "station/port_retry.h"
 
 bool PortRetry::try_again(Attempt attempt, Clock::time_point started, Clock::time_point now) {
     if (attempt == Attempt::reached_modem) {

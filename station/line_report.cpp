@@ -1,11 +1,11 @@
-#include "tools/download_cli/line_report.h"
+#include "station/line_report.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "tools/download_cli/report_file.h"
-#include "tools/download_cli/wall_time.h"
+#include "station/report_file.h"
+#include "station/wall_time.h"
 
 nlohmann::ordered_json report_object(const PortRun& run, const std::string& version) {
     nlohmann::ordered_json object = {{"port", json_text(run.port)},

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "tools/download_cli/report_file.h"
+#include "station/report_file.h"
 
 namespace {
 
