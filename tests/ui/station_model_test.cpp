@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/download_cli/event_host.h"
+#include "station/port_run.h"
 #include "ui/station/header_model.h"
 #include "ui/station/station_options.h"
 #include "ui/station/tile_model.h"

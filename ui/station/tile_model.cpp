@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "engine/download_image.h"
-#include "tools/download_cli/event_host.h"
 #include "tools/download_cli/printable_text.h"
 
 namespace {

@@ -7,9 +7,10 @@
 #include <wx/app.h>
 #include <wx/msgdlg.h>
 
-#include "tools/download_cli/console_platform.h"
+#include "station/interrupts.h"
 #include "tools/download_cli/image_check.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/download_cli/terminal.h"
 #include "ui/station/sibling_program.h"
 #include "ui/station/station_options.h"
 #include "ui/station/wx/station_frame.h"

@@ -9,7 +9,7 @@
 #include <wx/utils.h>
 #include <wx/wrapsizer.h>
 
-#include "tools/download_cli/console_platform.h"
+#include "station/interrupts.h"
 #include "tools/download_cli/printable_text.h"
 #include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
