@@ -204,13 +204,14 @@ def case_bench_of_four(bench):
     bench.add_modem("fine")
     bench.add_modem("failing", "--wrong-tag", "100")
     bench.add_modem("unknown", model="ACME 33600 DATA PUMP")
-    late = bench.add_modem("held")
+    # Paced like a real line, so its flash is still running when the close is asked for.
+    late = bench.add_modem("held", "--line-rate", "115200")
     holder = PortHolder(late.path)
     ports = ",".join(bench.port(name) for name in ("fine", "failing", "unknown", "held"))
     try:
         bench.start("--ports", ports, "--report", bench.report, "--trace", bench.traces)
         held = bench.wait_tile("held", "busy", has("busy"), 30)
-        expect(any(f"in use by " in text and f"(pid {os.getpid()})" in text for text in held),
+        expect(any("in use by " in text and f"(pid {os.getpid()})" in text for text in held),
                f"the busy tile does not say who holds the port: {held}")
         expect(bench.button("Close") is not None and bench.button("Pause") is not None,
                "the window lacks its Close or Pause button")
