@@ -10,6 +10,7 @@
 #include <wx/wrapsizer.h>
 
 #include "station/interrupts.h"
+#include "station/line_report.h"
 #include "tools/download_cli/printable_text.h"
 #include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
@@ -300,7 +301,7 @@ void StationFrame::show_details(const TilePanel* tile) {
     details.ShowModal();
 }
 
-void StationFrame::show_event(const PortRun&, const nlohmann::json&) {
+void StationFrame::show_event(const PortRun&, const nlohmann::ordered_json&) {
     // The tiles are redrawn from the runs after every step.
 }
 

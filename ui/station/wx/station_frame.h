@@ -32,7 +32,7 @@ class StationFrame : public wxFrame, public StationView {
     bool start(std::string& error);
 
     // StationView
-    void show_event(const PortRun& run, const nlohmann::json& event) override;
+    void show_event(const PortRun& run, const nlohmann::ordered_json& event) override;
     void show_note(const std::string& port, const std::string& text) override;
     void show_modem_gone(const std::string& port) override;
     void show_ports(const std::vector<const PortRun*>& runs) override;
