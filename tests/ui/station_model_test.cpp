@@ -62,9 +62,12 @@ TEST(StationTile, EachStateHasItsWordColourAndDetail) {
     PortRun complete = ended(RESULT_COMPLETE, "Download complete!  (1a2b)");
     complete.records = 224;
     complete.checksum = "1a2b";
-    PortRun no_modem = waiting();
-    no_modem.result = RESULT_NO_MODEM;
-    no_modem.message = "no modem answered";
+    PortRun no_modem_try = waiting();  // the try's outcome, before the station decided
+    no_modem_try.started = std::chrono::system_clock::now();
+    no_modem_try.result = RESULT_NO_MODEM;
+    no_modem_try.message = "no modem answered";
+    PortRun no_modem = no_modem_try;  // given up on: it counts
+    no_modem.ended = std::chrono::system_clock::now();
     const std::vector<Expected> cases = {
         {waiting(), TileState::waiting, TileColour::grey, "waiting", "", ""},
         {busy, TileState::busy, TileColour::amber, "busy", "in use by ModemManager (pid 812)", ""},
@@ -77,7 +80,8 @@ TEST(StationTile, EachStateHasItsWordColourAndDetail) {
          "failed", "Could not program modem!", "1:15"},
         {ended(RESULT_CANCELLED, "Download file not specified!"), TileState::no_image,
          TileColour::red, "no image", "Download file not specified!", "1:15"},
-        {no_modem, TileState::failed, TileColour::red, "failed", "no modem answered", ""},
+        {no_modem_try, TileState::waiting, TileColour::grey, "waiting", "", "0:40"},
+        {no_modem, TileState::failed, TileColour::red, "failed", "no modem answered", "0:00"},
     };
     for (const Expected& expected : cases) {
         const Tile tile = tile_of(expected.run, "", NOW);
@@ -135,7 +139,8 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     EXPECT_EQ(header.report, "Report: /srv/report.jsonl");
     EXPECT_EQ(header.state, "Paused: no new flash starts; the 2 flashes in progress finish");
     facts.closing = true;
-    EXPECT_EQ(header_of(facts).state, "Closing once the 2 flashes in progress finish");
+    facts.running = 1;
+    EXPECT_EQ(header_of(facts).state, "Closing once the flash in progress finishes");
     EXPECT_EQ(flashes_per_hour(0, 0s), 0);
 }
 

@@ -147,15 +147,17 @@ class Bench:
         return round(ws.progress_fraction(bar) * RECORD_COUNT)
 
     def wait_tile(self, name, description, predicate, timeout_s=FLASH_TIMEOUT_S):
-        return wait_until(f"{name}'s tile to show {description}",
-                          lambda: predicate(self.tile_texts(name)), timeout_s)
+        def shown():
+            texts = self.tile_texts(name)
+            return texts if predicate(texts) else None
+        return wait_until(f"{name}'s tile to show {description}", shown, timeout_s)
 
     def header_texts(self):
-        window = self.window()
-        tiles = {id(parent) for _, parent, _ in self.tiles().values()}
-        return [accessible.name for accessible in ws.descendants(window)
-                if accessible.getRole() == pyatspi.ROLE_LABEL and id(accessible.parent)
-                not in tiles]
+        """The labels outside the tiles: the header's lines and the status bar."""
+        tile_texts = {text for texts, _, _ in self.tiles().values() for text in texts}
+        return [accessible.name for accessible in ws.descendants(self.window())
+                if accessible.getRole() == pyatspi.ROLE_LABEL
+                and accessible.name not in tile_texts]
 
     def button(self, name):
         return ws.find_control(self.window(), pyatspi.ROLE_PUSH_BUTTON, name)
@@ -172,7 +174,7 @@ class Bench:
     def shot(self, name):
         path = os.path.join(self.args.shots, "station-" + name + ".png")
         self.session.screenshot(path)
-        log(f"screenshot {path}")
+        log(f"screenshot {path} (bells so far: {self.session.bells.count})")
 
     def program_output(self):
         with open(self.app_log.name) as output:
@@ -227,7 +229,7 @@ def case_bench_of_four(bench):
                f"the complete tile lacks the identification or the records: {fine}")
         expect("99/224" in bench.tile_texts("failing"),
                f"the failed tile: {bench.tile_texts('failing')}")
-        wait_until("the totals", lambda: any(
+        wait_until(f"the totals (header: {bench.header_texts()})", lambda: any(
             text.startswith("Flashed 3   Complete 1   Failed 2") for text in bench.header_texts()),
             5)
         expect("Image: from modems.cfg" in bench.header_texts(), bench.header_texts())
@@ -268,7 +270,7 @@ def case_bench_of_four(bench):
     bench.shot("3-close-asked")
     bench.session.click(question)
     wait_until("the header to say it closes when done", lambda: any(
-        text.startswith("Closing once the 1 flash") for text in bench.header_texts()), 5)
+        text == "Closing once the flash in progress finishes" for text in bench.header_texts()), 5)
     expect("complete" not in bench.tile_texts("held"),
            "the flash ended before the close was asked for: the case proves nothing")
     bench.shot("4-closing")

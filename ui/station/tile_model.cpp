@@ -21,7 +21,11 @@ bool download_started(const PortRun& run) {
 // A download counts as running once its modem answered: before that it may be an attempt
 // on a port that has no modem yet, which the station ends and retries quietly.
 Verdict verdict_of(const PortRun& run) {
-    if (run.finished()) {
+    // A watching station decides whether a try that found no modem counts only once the
+    // try has ended; most are tried again and never shown as runs.
+    const bool provisional =
+        run.result == RESULT_NO_MODEM && run.ended == std::chrono::system_clock::time_point{};
+    if (run.finished() && !provisional) {
         if (run.result == RESULT_COMPLETE) {
             return {TileState::complete, TileColour::green, "complete"};
         }
