@@ -280,7 +280,8 @@ remove_port_devices() {
 }
 
 # check_port_list_json FILE: the JSON listing holds COM1..COM10 (the host's own serial
-# device is registered nowhere), each with a state, and port_devices.reg's two adapters.
+# device is registered nowhere), each with a state, and port_devices.reg's two adapters; the
+# filter it was made with (the COM3 adapter's serial number) keeps COM3 alone.
 check_port_list_json() {
     python3 - "$1" <<'PYTHON'
 import json, sys
@@ -296,12 +297,14 @@ for port, row in ports.items():
         problems.append(f"{port} has no state: {row.get('state')!r} {row.get('state_text')!r}")
 for key, value in {"state": "free", "searched": True, "driver": "FTDIBUS", "vendor_id": "0403",
                    "product_id": "6001", "serial": "A50285BI", "latency_timer_ms": 16,
-                   "description": "USB Serial Port \x1b[2J (COM3)"}.items():
+                   "description": "USB Serial Port \x1b[2J (COM3)", "kept_by_filter": True}.items():
     expect("COM3", key, value)
 for key, value in {"state": "free", "searched": False, "not_searched_because": "beyond_com9",
                    "driver": "usbser", "vendor_id": "2c7c", "product_id": "0125",
-                   "serial": "SER10", "latency_timer_ms": None}.items():
+                   "serial": "SER10", "latency_timer_ms": None, "kept_by_filter": False}.items():
     expect("COM10", key, value)
+if any(row.get("kept_by_filter") for port, row in ports.items() if port != "COM3"):
+    problems.append("the filter keeps a port other than COM3")
 # COM1 leads nowhere: whatever Wine says of it, it is not free.
 if ports.get("COM1", {}).get("state") == "free":
     problems.append("COM1, which leads nowhere, is listed free")
@@ -312,12 +315,14 @@ PYTHON
 
 # The port list comes from the registry's serial map, with what the device manager knows of
 # each adapter (a terminal escape in a name shown escaped, the FTDI latency timer), and
-# --all-ports takes the registry's ports too: the modem on COM10, beyond the plain search of
-# COM1..COM9, is flashed.
+# --port-filter picks adapters by those ids. --all-ports takes the registry's ports: limited
+# to the COM10 adapter's ids it flashes the modem there, beyond the plain search of
+# COM1..COM9, and sends nothing to the modem on COM3.
 case_cli_port_list() {
     local dir com3_pid com3_device
     dir=$(case_folder cli_port_list)
-    start_sim port_list_com3 || fail "simulator did not start" || return 1
+    start_sim port_list_com3 --log "$dir/com3.log" || fail "simulator did not start" ||
+        return 1
     com3_pid=$sim_pid
     com3_device=$sim_device
     if ! start_sim port_list_com10 --flash-out "$dir/flash.bin"; then
@@ -332,12 +337,13 @@ case_cli_port_list() {
     import_registry "$root/tests/windows/port_devices.reg"
     local json_status=0 text_status=0 all_status=0
     (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --list-ports --json >ports.json 2>ports.err) || json_status=$?
+        --list-ports --json --port-filter vid=0403,serial=A50285BI >ports.json 2>ports.err) ||
+        json_status=$?
     (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
         --list-ports >ports.txt 2>>ports.err) || text_status=$?
     (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --all-ports --image image.dl --report report.jsonl >all.out 2>all.err) ||
-        all_status=$?
+        --all-ports --port-filter vid=2c7c,pid=0125 --image image.dl --report report.jsonl \
+        >all.out 2>all.err) || all_status=$?
     remove_port_devices
     stop_wineserver
     stop_sim
@@ -354,9 +360,12 @@ case_cli_port_list() {
         "$dir/ports.txt" || fail "no COM3 row in: $(tr -d '\r' <"$dir/ports.txt")" || return 1
     grep -q '^COM3: its driver holds received bytes for up to 16 ms' "$dir/ports.txt" ||
         fail "no advice on COM3's latency timer" || return 1
-    ((all_status == 1)) || fail "--all-ports exited with $all_status, expected 1" || return 1
-    grep -q '"port":"COM10".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
-        fail "--all-ports did not flash COM10: $(cat "$dir/report.jsonl")" || return 1
+    ((all_status == 0)) || fail "--all-ports exited with $all_status, expected 0" || return 1
+    (($(wc -l <"$dir/report.jsonl") == 1)) &&
+        grep -q '"port":"COM10".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "--all-ports did not flash COM10 alone: $(cat "$dir/report.jsonl")" || return 1
+    [[ ! -s "$dir/com3.log" ]] || fail "the modem on COM3 was sent: $(head -c 200 "$dir/com3.log")" ||
+        return 1
     flash_matches_image "$dir" || return 1
 }
 

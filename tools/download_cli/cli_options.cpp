@@ -4,6 +4,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/download_cli/printable_text.h"
+
 namespace {
 
 constexpr std::size_t HELP_OPTION_COLUMN = 26;
@@ -16,7 +18,9 @@ constexpr char USAGE[] =
     "       korvan-download-cli (--ports DEV[,DEV...] | --all-ports) [--image FILE]\n"
     "                           [--report FILE] [--watch] [--events]\n"
     "       korvan-download-cli --list-ports [--json]\n"
-    "       korvan-download-cli --help | --version\n";
+    "       korvan-download-cli --help | --version\n"
+    "Each form that searches or lists ports also takes --port-filter\n"
+    "vid=HEX[,pid=HEX][,serial=TEXT], once per filter.\n";
 
 // One paragraph broken into lines of at most width characters at spaces.
 std::string wrapped_paragraph(const std::string& text, std::size_t width) {
@@ -76,6 +80,11 @@ int usage_error(const CliOptions& options, const std::string& message, std::ostr
 
 int usage_error(const CliOptions& options, const std::string& message) {
     return usage_error(options, message, std::cerr);
+}
+
+std::string no_port_matches_filter(const std::vector<PortFilter>& filters) {
+    return "No serial port has a USB adapter that matches --port-filter " +
+           printable(describe_port_filters(filters));
 }
 
 namespace {
@@ -184,6 +193,14 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
                      wrapped("Station mode: flash each modem once when it appears on one of the "
                              "ports and wait for it to go away; Ctrl-C lets downloads in "
                              "progress finish, then exits"));
+    std::vector<std::string> filter_texts;
+    app.add_option("--port-filter", filter_texts,
+                   wrapped("Use only ports whose USB adapter has this vendor id (and product "
+                           "id and serial number, when given); ids in hex. Given again, a port "
+                           "matching any of the filters is used. For the search, --all-ports, "
+                           "--watch and --list-ports"))
+        ->type_name("vid=HEX[,pid=HEX][,serial=TEXT]")
+        ->allow_extra_args(false);
     identify->excludes(events)->excludes(report)->excludes(watch)->excludes(list);
     // Internal: how the production line starts the download of one of its ports.
     app.add_option("--station-port", options.station_port)->group("")->needs(port);
@@ -200,6 +217,15 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         // A usage error must not look like a download outcome.
         exit_code = usage_error(CliOptions{}, error.what());
         return std::nullopt;
+    }
+    for (const std::string& text : filter_texts) {
+        std::string error;
+        const std::optional<PortFilter> filter = parse_port_filter(text, error);
+        if (!filter) {
+            exit_code = usage_error(options, "--port-filter " + printable(text) + ": " + error);
+            return std::nullopt;
+        }
+        options.port_filters.push_back(*filter);
     }
     if (ports->count() > 0 && has_empty_port_name(argc, argv)) {
         // An empty name would reach the child as no port at all, which searches every port.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "port/port_filter.h"
+
 // Exit status after a command line that cannot be parsed (as sysexits' EX_USAGE).
 inline constexpr int EXIT_USAGE_ERROR = 64;
 
@@ -23,6 +25,9 @@ struct CliOptions {
     bool all_ports = false;          // every port the port mapping finds
     std::string report_path;         // empty: no report file
     bool watch = false;              // flash every modem that appears, until interrupted
+    // Only ports whose USB adapter matches one of these are searched, listed as kept or
+    // flashed; none: every port.
+    std::vector<PortFilter> port_filters;
 
     // A download the production line started for one of its ports: the port as the user
     // named it. Such a run leaves interrupts to the line and appends its own report line.
@@ -30,6 +35,9 @@ struct CliOptions {
 
     bool is_production_line() const { return !ports.empty() || all_ports; }
 };
+
+// What every mode says when --port-filter keeps none of the ports it looked at.
+std::string no_port_matches_filter(const std::vector<PortFilter>& filters);
 
 // Parses the command line. Returns the options, or nothing when the program is to exit at
 // once (help, version or a usage error) with exit_code set and the text already printed.

@@ -15,6 +15,7 @@
 #include "tools/download_cli/image_check.h"
 #include "tools/download_cli/port_search_report.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/download_cli/single_download.h"
 #include "tools/json_text/json_text.h"
 
 namespace {
@@ -175,16 +176,30 @@ std::optional<std::vector<Search>> searches_of(const CliOptions& options, std::s
     return searches;
 }
 
+// Leaves in each search only the ports the filters keep, and only searches with a port left;
+// false when none is left.
+bool filter_searches(std::vector<Search>& searches, const std::vector<PortFilter>& filters) {
+    for (Search& search : searches) {
+        search.ports = ports_kept(std::move(search.ports), filters);
+    }
+    std::erase_if(searches, [](const Search& search) { return search.ports.empty(); });
+    return !searches.empty();
+}
+
 }  // namespace
 
 int run_identify(const CliOptions& options, std::ostream& out, std::ostream& err) {
     std::string error;
-    const std::optional<std::vector<Search>> searches = searches_of(options, error, err);
+    std::optional<std::vector<Search>> searches = searches_of(options, error, err);
     if (!searches) {
         return usage_error(options, "cannot use " + printable(error), err);
     }
     if (searches->empty()) {
         err << "no serial port found; see korvan-download-cli --list-ports\n";
+        return EXIT_DOWNLOAD_FAILED;
+    }
+    if (!filter_searches(*searches, options.port_filters)) {
+        err << no_port_matches_filter(options.port_filters) << " (see --list-ports)\n";
         return EXIT_DOWNLOAD_FAILED;
     }
     bool every_one_ready = true;

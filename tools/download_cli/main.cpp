@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         ignore_interrupts();
     }
     if (options->list_ports) {
-        return list_serial_ports(std::cout, options->json);
+        return list_serial_ports(std::cout, options->json, options->port_filters);
     }
     if (const std::string why = output_files_refusal(*options); !why.empty()) {
         return usage_error(*options, why);

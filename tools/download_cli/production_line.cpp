@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "port/port_discovery.h"
+#include "port/port_filter.h"
 #include "station/child_process.h"
 #include "station/interrupts.h"
 #include "station/line_report.h"
@@ -71,6 +72,9 @@ class Station {
   private:
     void add_configured_ports();
     void add_found_ports();
+    bool keeps(const std::string& device) const;
+    void leave_out_unmatched_named_ports();
+    void say_no_port_matches(const std::string& then);
     void start_download(Slot& slot);
     void collect_output();
     void take_output(Slot& slot);
@@ -92,6 +96,7 @@ class Station {
     LineDisplay& display_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::vector<std::string> left_out_;  // devices --all-ports does not take, said once each
+    bool no_match_said_ = false;         // that --port-filter keeps no port, said once
     int flashed_ = 0;
     int completed_ = 0;
     bool report_failed_ = false;
@@ -132,7 +137,7 @@ void Station::add_found_ports() {
         for (const auto& slot : slots_) {
             known = known || device_identity(slot->device) == device_identity(found.device);
         }
-        if (!known) {
+        if (!known && keeps(found.device)) {
             slots_.push_back(slot_for(found.name, found.device));
         }
     }
@@ -142,6 +147,30 @@ void Station::add_found_ports() {
             std::cerr << "korvan-download-cli: --all-ports leaves out " << printable(device)
                       << '\n';
         }
+    }
+}
+
+bool Station::keeps(const std::string& device) const {
+    return filters_keep_device(options_.port_filters, device);
+}
+
+// A batch on named ports: a port whose adapter no filter keeps is not opened at all. One
+// with no device yet stays, to fail as its own run.
+void Station::leave_out_unmatched_named_ports() {
+    std::erase_if(slots_, [this](const std::unique_ptr<Slot>& slot) {
+        if (!device_is_present(slot->device) || keeps(slot->device)) {
+            return false;
+        }
+        std::cerr << "korvan-download-cli: --port-filter leaves out " << printable(slot->port)
+                  << '\n';
+        return true;
+    });
+}
+
+void Station::say_no_port_matches(const std::string& then) {
+    if (!no_match_said_) {
+        no_match_said_ = true;
+        display_.show_note("station", no_port_matches_filter(options_.port_filters) + then);
     }
 }
 
@@ -314,7 +343,7 @@ bool Station::try_again_later(Slot& slot) {
 // notices a device that went away.
 void Station::look_at_port(Slot& slot) {
     const bool present = device_is_present(slot.device);
-    if (!present && (slot.waiting_for_removal || slot.retry_pending)) {
+    if (!present && (slot.waiting_for_removal || slot.retry_pending || !slot.wait_reason.empty())) {
         if (slot.waiting_for_removal) {
             display_.show_modem_gone(slot.port);
         }
@@ -326,6 +355,15 @@ void Station::look_at_port(Slot& slot) {
         return;
     }
     if (!present || slot.waiting_for_removal || interrupt_requested()) {
+        return;
+    }
+    if (!keeps(slot.device)) {
+        const std::string reason = "Waiting: its adapter does not match --port-filter";
+        slot.run.step = reason;
+        if (reason != slot.wait_reason) {
+            slot.wait_reason = reason;
+            display_.show_note(slot.port, reason);
+        }
         return;
     }
     if (slot.retry_pending && steady_clock::now() < slot.retry.retry_at()) {
@@ -423,12 +461,17 @@ void Station::show_summary() {
 int Station::run_batch() {
     if (options_.all_ports) {
         add_found_ports();
-        if (slots_.empty()) {
-            display_.show_note("station", "No serial port found");
-            return EXIT_DOWNLOAD_FAILED;
-        }
     } else {
         add_configured_ports();
+        leave_out_unmatched_named_ports();
+    }
+    if (slots_.empty()) {
+        if (options_.port_filters.empty()) {
+            display_.show_note("station", "No serial port found");
+        } else {
+            say_no_port_matches("");
+        }
+        return EXIT_DOWNLOAD_FAILED;
     }
     for (const auto& slot : slots_) {
         start_download(*slot);
@@ -450,6 +493,9 @@ int Station::run_watch() {
     while (!interrupt_requested() || busy_count() > 0) {
         if (options_.all_ports && !interrupt_requested()) {
             add_found_ports();
+            if (slots_.empty() && !options_.port_filters.empty()) {
+                say_no_port_matches("; waiting for one");
+            }
         }
         for (const auto& slot : slots_) {
             if (slot->child) {

@@ -25,6 +25,14 @@ unsigned draw_timer_id() {
 
 }  // namespace
 
+std::vector<PortTableEntry> ports_kept(std::vector<PortTableEntry> ports,
+                                       const std::vector<PortFilter>& filters) {
+    std::erase_if(ports, [&filters](const PortTableEntry& port) {
+        return !filters_keep_device(filters, searched_port_device(port));
+    });
+    return ports;
+}
+
 bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
                          const SingleDownloadHooks& hooks, std::string& error,
                          PortFactory factory) {
@@ -41,6 +49,15 @@ bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleT
         const ImageCheck image = check_image(options.image_path);
         if (!image.valid()) {
             host.report_outcome(image.problem.c_str());
+            return true;
+        }
+    }
+    if (!options.port_filters.empty()) {
+        ports = ports_kept(std::move(ports), options.port_filters);
+        if (ports.empty()) {
+            const std::string text =
+                no_port_matches_filter(options.port_filters) + " (see --list-ports)";
+            host.report_outcome(text.c_str());
             return true;
         }
     }

@@ -23,7 +23,8 @@ inline constexpr char RUN_GOES_ON_AFTER_INTERRUPT[] =
     "korvan-download-cli: interrupted: the download goes on to its end, so that the modem is "
     "not left half-written; press Ctrl-C again to abort at once";
 
-// One ordinary download: the ports of options (one device, or COM1..COM9), the image from
+// One ordinary download: the ports of options (one device, or COM1..COM9, less those
+// --port-filter leaves out: with none left the run ends with that said), the image from
 // --image or modems.cfg, the sequencer driven by timer until the run ends. An image named
 // by --image that is not valid ends the run with its message before any port is opened.
 // Until the erase begins an interrupt ends the program at once; from then on the run goes
@@ -32,3 +33,7 @@ inline constexpr char RUN_GOES_ON_AFTER_INTERRUPT[] =
 bool run_single_download(const CliOptions& options, DownloadHost& host, ConsoleTimer& timer,
                          const SingleDownloadHooks& hooks, std::string& error,
                          PortFactory factory = serial_port_factory());
+
+// The ports whose adapter one of filters keeps, in their order (all of them without filters).
+std::vector<PortTableEntry> ports_kept(std::vector<PortTableEntry> ports,
+                                       const std::vector<PortFilter>& filters);

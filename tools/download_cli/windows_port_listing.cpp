@@ -1,10 +1,10 @@
 #include "tools/download_cli/windows_port_listing.h"
 
 #include <algorithm>
-#include <array>
 #include <ostream>
 #include <string>
 
+#include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/printable_text.h"
 #include "tools/json_text/json_text.h"
 
@@ -96,14 +96,25 @@ void write_text(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
                "LPT)).\n";
         return;
     }
-    std::vector<std::array<std::string, 6>> table{
+    const bool marked = rows.front().kept.has_value();
+    std::vector<std::vector<std::string>> table{
         {"PORT", "NAME", "DRIVER", "USB", "LATENCY", "STATE"}};
-    for (const WindowsPortRow& row : rows) {
-        table.push_back({row.port.name, printable(or_dash(row.port.friendly_name)),
-                         printable(or_dash(row.port.driver)), printable(usb_column(row.port)),
-                         latency_column(row.port), state_column(row)});
+    if (marked) {
+        table.front().insert(table.front().begin() + 1, "FILTER");
     }
-    std::array<std::size_t, 6> widths{};
+    for (const WindowsPortRow& row : rows) {
+        std::vector<std::string> cells{row.port.name,
+                                       printable(or_dash(row.port.friendly_name)),
+                                       printable(or_dash(row.port.driver)),
+                                       printable(usb_column(row.port)),
+                                       latency_column(row.port),
+                                       state_column(row)};
+        if (marked) {
+            cells.insert(cells.begin() + 1, *row.kept ? "kept" : "left out");
+        }
+        table.push_back(cells);
+    }
+    std::vector<std::size_t> widths(table.front().size(), 0);
     for (const auto& cells : table) {
         for (std::size_t column = 0; column < cells.size(); ++column) {
             widths[column] = std::max(widths[column], cells[column].size());
@@ -122,40 +133,38 @@ void write_text(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
     write_latency_advice(out, rows);
 }
 
-std::string json_string(const std::string& text) {
-    return json_line(json_text(text));
+using Json = nlohmann::ordered_json;
+
+Json text_or_null(const std::string& text) {
+    return text.empty() ? Json(nullptr) : json_text(text);
 }
 
-std::string json_or_null(const std::string& text) {
-    return text.empty() ? "null" : json_string(text);
-}
-
-std::string json_row(const WindowsPortRow& row) {
+Json json_row(const WindowsPortRow& row) {
     const RegisteredComPort& port = row.port;
-    std::string text = "{\"port\": " + json_string(port.name);
-    text += ", \"searched\": " + std::string(searched(row) ? "true" : "false");
-    text += ", \"not_searched_because\": " +
-            std::string(searched(row) ? "null" : json_string("beyond_com9"));
-    text += ", \"device\": " + json_string("\\\\.\\" + port.name);
-    text += ", \"name\": " + json_or_null(port.kernel_name);
-    text += ", \"kind\": " + json_string(port.vendor_id.empty() ? "other" : "usb");
-    text += ", \"description\": " + json_or_null(port.friendly_name);
-    text += ", \"driver\": " + json_or_null(port.driver);
-    text += ", \"vendor_id\": " + json_or_null(port.vendor_id);
-    text += ", \"product_id\": " + json_or_null(port.product_id);
-    text += ", \"serial\": " + json_or_null(port.serial_number);
-    text +=
-        ", \"latency_timer_ms\": " +
-        (port.latency_timer_ms < 0 ? std::string("null") : std::to_string(port.latency_timer_ms));
-    text += ", \"state\": " + json_string(state_name(row.state));
-    text += ", \"state_text\": " + json_string(state_column(row));
-    return text + "}";
+    Json object;
+    object["port"] = json_text(port.name);
+    object["searched"] = searched(row);
+    object["not_searched_because"] = searched(row) ? Json(nullptr) : json_text("beyond_com9");
+    object["device"] = json_text("\\\\.\\" + port.name);
+    object["name"] = text_or_null(port.kernel_name);
+    object["kind"] = json_text(port.vendor_id.empty() ? "other" : "usb");
+    object["description"] = text_or_null(port.friendly_name);
+    object["driver"] = text_or_null(port.driver);
+    object["vendor_id"] = text_or_null(port.vendor_id);
+    object["product_id"] = text_or_null(port.product_id);
+    object["serial"] = text_or_null(port.serial_number);
+    object["latency_timer_ms"] =
+        port.latency_timer_ms < 0 ? Json(nullptr) : Json(port.latency_timer_ms);
+    object["state"] = json_text(state_name(row.state));
+    object["state_text"] = json_text(state_column(row));
+    object["kept_by_filter"] = row.kept ? Json(*row.kept) : Json(nullptr);
+    return object;
 }
 
 void write_json(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
     out << "{\"ports\": [";
     for (std::size_t index = 0; index < rows.size(); ++index) {
-        out << (index == 0 ? "\n  " : ",\n  ") << json_row(rows[index]);
+        out << (index == 0 ? "\n  " : ",\n  ") << json_line(json_row(rows[index]));
     }
     out << (rows.empty() ? "]}\n" : "\n]}\n");
 }
@@ -165,16 +174,29 @@ void write_json(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
 std::vector<WindowsPortRow> list_windows_ports() {
     std::vector<WindowsPortRow> rows;
     for (const RegisteredComPort& port : registered_com_ports()) {
-        rows.push_back({port, probe_com_port(port.name)});
+        rows.push_back({port, probe_com_port(port.name), std::nullopt});
     }
     return rows;
 }
 
-void write_windows_port_listing(std::ostream& out, const std::vector<WindowsPortRow>& rows,
-                                bool json) {
+void write_windows_port_listing(std::ostream& out, std::ostream& err,
+                                std::vector<WindowsPortRow> rows, bool json,
+                                const std::vector<PortFilter>& filters) {
+    bool any_kept = false;
+    for (WindowsPortRow& row : rows) {
+        if (!filters.empty()) {
+            const AdapterIdentity adapter{
+                row.port.vendor_id, row.port.product_id, row.port.serial_number, {}};
+            row.kept = filters_keep(filters, adapter);
+            any_kept = any_kept || *row.kept;
+        }
+    }
     if (json) {
         write_json(out, rows);
     } else {
         write_text(out, rows);
+    }
+    if (!filters.empty() && !any_kept) {
+        (json ? err : out) << (json ? "" : "\n") << no_port_matches_filter(filters) << '\n';
     }
 }

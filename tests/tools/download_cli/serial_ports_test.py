@@ -66,15 +66,19 @@ class FakeMachine:
                             f"ttyS{line}", node_target)
         (tty_dir / "type").write_text(uart_type + "\n")
 
-    def add_ftdi(self, name, socket, node_target):
+    def add_usb_serial(self, name, socket, node_target, driver, identity):
+        """A USB serial adapter; identity: idVendor, idProduct, manufacturer, product, serial."""
         usb = f"sys/devices/pci0000:00/0000:00:14.0/usb1/1-{socket}"
-        for field, value in (("idVendor", "0403"), ("idProduct", "6001"),
-                             ("manufacturer", "FTDI"), ("product", "FT232R USB UART"),
-                             ("serial", "A50285BI")):
+        for field, value in identity.items():
             self._write(f"{usb}/{field}", value)
         port = f"{usb}/1-{socket}:1.0/{name}"
         self._tty(port, name, node_target)
-        (self.root / port / "driver").symlink_to("../../../../../../bus/usb-serial/drivers/ftdi_sio")
+        (self.root / port / "driver").symlink_to(f"../../../../../../bus/usb-serial/drivers/{driver}")
+
+    def add_ftdi(self, name, socket, node_target):
+        self.add_usb_serial(name, socket, node_target, "ftdi_sio", {
+            "idVendor": "0403", "idProduct": "6001", "manufacturer": "FTDI",
+            "product": "FT232R USB UART", "serial": "A50285BI"})
 
     def set_console(self, name):
         self._write("sys/devices/virtual/tty/console/active", name)
@@ -127,6 +131,50 @@ class SerialPorts(EndToEnd):
         self.assert_flashed(simulator, image)
         self.assertEqual(bytes(console.received), b"")
         self.assertEqual(bytes(phantom.received), b"")
+
+    def test_port_filter_keeps_only_the_adapters_it_names(self):
+        image = self.make_image("firmware.dl")
+        uart = self.add_silent_line(None)
+        ch340 = self.add_silent_line(None)
+        ftdi = self.start_simulator(None)
+        machine = FakeMachine(self.folder / "machine")
+        machine.add_uart(1, PORT_16550A, uart.path)
+        # The CH340 is COM3, searched first: only the filter keeps it from hearing a byte.
+        machine.add_usb_serial("ttyUSB1", 1, ch340.path, "ch341-uart", {
+            "idVendor": "1a86", "idProduct": "7523", "product": "USB Serial"})
+        machine.add_ftdi("ttyUSB0", 2, ftdi.path)
+        environment = self.machine_environment(machine)
+
+        def run_filtered(filters, *arguments):
+            options = [word for text in filters for word in ("--port-filter", text)]
+            return self.run_with(environment, *options, *arguments)
+
+        def kept(*filters):
+            result = run_filtered(filters, "--list-ports", "--json")
+            rows = json.loads(result.stdout)["ports"]
+            return sorted(row["name"] for row in rows if row["kept_by_filter"]), result.stderr
+
+        self.assertEqual(kept("vid=0403,pid=6001,serial=A50285BI"), (["ttyUSB0"], ""))
+        self.assertEqual(kept("vid=0403,serial=a50285bi", "VID=0x1A86"), (["ttyUSB1"], ""))
+        no_match = "No serial port has a USB adapter that matches --port-filter vid=0403,pid=6015"
+        self.assertEqual(kept("vid=0403,pid=6015"), ([], no_match + "\n"))
+        text = run_filtered(["vid=0403"], "--list-ports").stdout.splitlines()
+        self.assertEqual(text[0].split()[:2], ["PORT", "FILTER"])
+        self.assertEqual([line.split()[:2] for line in text if "ttyUSB" in line],
+                         [["COM3", "left"], ["COM4", "kept"]])
+
+        search = run_filtered(["vid=0403,pid=6015"], "--image", "firmware.dl")
+        self.assertEqual((search.stdout, search.returncode),
+                         (no_match + " (see --list-ports)\n", 1))
+
+        line = run_filtered(["vid=0403"], "--all-ports", "--image", "firmware.dl")
+        self.assertEqual(line.returncode, 0, line.stdout + line.stderr)
+        self.assert_flashed(ftdi, image)
+        none = run_filtered(["vid=0403,pid=6015"], "--all-ports", "--image", "firmware.dl")
+        self.assertIn("station: " + no_match, none.stdout.splitlines())
+        self.assertEqual(none.returncode, 1)
+        self.assertEqual(ftdi.log().count("configure"), 1)
+        self.assertEqual((bytes(uart.received), bytes(ch340.received)), (b"", b""))
 
     def test_port_held_by_another_program_is_skipped_with_its_name(self):
         holder = subprocess.Popen([sys.executable, "-c", HOLDER_PROGRAM], stdin=subprocess.PIPE,
