@@ -148,3 +148,8 @@ std::string describe_port_filters(const std::vector<PortFilter>& filters) {
     }
     return text;
 }
+
+std::string filters_keep_no_port(const std::vector<PortFilter>& filters) {
+    return "No serial port has a USB adapter that matches --port-filter " +
+           describe_port_filters(filters);
+}

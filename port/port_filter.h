@@ -35,3 +35,6 @@ bool filters_keep_device(const std::vector<PortFilter>& filters, const std::stri
 std::string describe_port_filter(const PortFilter& filter);
 // Each filter described, joined by " or ".
 std::string describe_port_filters(const std::vector<PortFilter>& filters);
+// What a search says when the filters keep none of the ports it looked at (the serial
+// numbers in it as given: shown escaped).
+std::string filters_keep_no_port(const std::vector<PortFilter>& filters);

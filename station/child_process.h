@@ -32,6 +32,6 @@ class ChildProcess {
 // reason in error) when it cannot be started.
 std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,
                                                   std::string& error);
-// Returns once one of children has output or has ended, after timeout_ms at the latest, or
-// sooner when an interrupt arrives.
+// Returns once one of children has output or has ended, after timeout_ms at the latest (on
+// POSIX also when a signal arrives).
 void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms);

@@ -48,5 +48,8 @@ void apply_event(PortRun& run, const nlohmann::ordered_json& event);
 // or could not start) counts as failed, saying how it ended.
 void finish_run(PortRun& run, const ChildExit& exit, std::chrono::system_clock::time_point wall_now,
                 std::chrono::steady_clock::time_point now);
+// The trace file of a run in a production line: the port's name with every character
+// outside [A-Za-z0-9._-] replaced, and the start time ("COM3-20261208T061329.123Z.trace").
+std::string station_trace_name(const std::string& port, const std::string& compact_utc_time);
 // "exit status 3", "ended by signal 9".
 std::string describe_child_exit(const ChildExit& exit);

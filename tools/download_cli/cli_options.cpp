@@ -83,8 +83,7 @@ int usage_error(const CliOptions& options, const std::string& message) {
 }
 
 std::string no_port_matches_filter(const std::vector<PortFilter>& filters) {
-    return "No serial port has a USB adapter that matches --port-filter " +
-           printable(describe_port_filters(filters));
+    return printable(filters_keep_no_port(filters));
 }
 
 namespace {

@@ -55,8 +55,9 @@ std::size_t port_width(const Runs& runs, Get get) {
 
 }  // namespace
 
-LineDisplay::LineDisplay(std::ostream& out, LineOutput output, std::function<int()> columns)
-    : out_(out), output_(output), columns_(std::move(columns)) {}
+LineDisplay::LineDisplay(std::ostream& out, std::ostream& err, LineOutput output,
+                         std::function<int()> columns)
+    : out_(out), err_(err), output_(output), columns_(std::move(columns)) {}
 
 void LineDisplay::show_event(const PortRun& run, const nlohmann::ordered_json& event) {
     if (output_ == LineOutput::events) {
@@ -85,6 +86,14 @@ void LineDisplay::show_modem_gone(const std::string& port) {
     if (output_ != LineOutput::terminal) {
         show_note(port, "Modem removed: waiting for the next one");
     }
+}
+
+void LineDisplay::show_ports(const std::vector<const PortRun*>& runs) {
+    redraw(runs, std::chrono::steady_clock::now());
+}
+
+void LineDisplay::show_warning(const std::string& text) {
+    err_ << "korvan-download-cli: " << printable(text) << '\n' << std::flush;
 }
 
 void LineDisplay::redraw(const std::vector<const PortRun*>& runs,

@@ -46,18 +46,6 @@ std::string output_files_refusal(const CliOptions& options) {
                          : file_refusal("--trace", options.trace_path, options);
 }
 
-std::string station_trace_name(const std::string& port, const std::string& compact_utc_time) {
-    std::string name;
-    for (const char c : port) {
-        const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
-        name += safe ? c : '-';
-    }
-    // "/dev/pts/5" gives "-dev-pts-5": no name starts with a dash or a dot.
-    name.erase(0, name.find_first_not_of("-."));
-    return (name.empty() ? "port" : name) + "-" + compact_utc_time + ".trace";
-}
-
 DroppingFileBuffer::~DroppingFileBuffer() {
     close();
 }

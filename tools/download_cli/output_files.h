@@ -12,10 +12,6 @@
 // go on.
 std::string output_files_refusal(const CliOptions& options);
 
-// The trace file of a run in a production line: the port's name with every character
-// outside [A-Za-z0-9._-] replaced, and the start time ("COM3-20261208T061329.123Z.trace").
-std::string station_trace_name(const std::string& port, const std::string& compact_utc_time);
-
 // A file written through a stream that never fails: a write the system refuses (a full
 // disk, /dev/full) is dropped, and the first refusal is kept for the end of the run, so
 // the flash itself never stops for its trace.

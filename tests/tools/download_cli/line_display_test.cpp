@@ -12,7 +12,7 @@ namespace {
 TEST(LineDisplayWidth, LinesAreCutToTheTerminalAndANarrowerOneGetsAFreshFrame) {
     std::ostringstream out;
     int columns = 50;
-    LineDisplay display(out, LineOutput::terminal, [&columns] { return columns; });
+    LineDisplay display(out, out, LineOutput::terminal, [&columns] { return columns; });
     PortRun run;
     run.port = "/dev/ttyUSB0";
     run.step = "Programming modem...";
