@@ -175,14 +175,18 @@ TEST(StationOptions, PortsOrEveryPortAndTheirMistakes) {
     ASSERT_TRUE(every.run);
     EXPECT_TRUE(every.options.all_ports);
 
-    const Parsed named = parse({"--ports", "COM3,/dev/ttyUSB0", "--image", "fw.dl"});
+    const Parsed named = parse(
+        {"--ports", "COM3,/dev/ttyUSB0", "--image", "fw.dl", "--port-filter", "vid=0403,pid=6001"});
     ASSERT_TRUE(named.run);
     EXPECT_FALSE(named.options.all_ports);
     EXPECT_EQ(named.options.ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0"}));
     EXPECT_EQ(named.options.image_path, "fw.dl");
+    ASSERT_EQ(named.options.port_filters.size(), 1u);
+    EXPECT_EQ(describe_port_filter(named.options.port_filters[0]), "vid=0403,pid=6001");
 
     for (const auto& wrong :
          std::vector<std::vector<std::string>>{{"--ports", "COM3,,COM4"},
+                                               {"--port-filter", "pid=6001"},
                                                {"--ports", "COM3", "--all-ports"},
                                                {"--trace", "/proc/version"},
                                                {"--report", "/proc"},

@@ -49,6 +49,7 @@ StationSettings settings_of(const StationOptions& options, const std::string& pr
     settings.image_path = options.image_path;
     settings.report_path = options.report_path;
     settings.trace_path = options.trace_path;
+    settings.port_filters = options.port_filters;
     settings.program_path = program;
     return settings;
 }
