@@ -5,6 +5,7 @@
 #include "engine/block_checksum.h"
 #include "engine/download_path.h"
 #include "engine/regular_file.h"
+#include "engine/sha256.h"
 
 namespace {
 
@@ -95,4 +96,8 @@ std::uint16_t records_checksum_total(const ImageRecords& records) {
         total = static_cast<std::uint16_t>(total + record_checksum(records.data() + offset));
     }
     return total;
+}
+
+std::string records_sha256(const ImageRecords& records) {
+    return sha256_hex(records.data(), records.size());
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "engine/download_host.h"
@@ -45,3 +46,8 @@ std::uint16_t record_checksum(const std::uint8_t* record);
 // The checksum total of every record in records: what the completion message shows once all
 // of them went through.
 std::uint16_t records_checksum_total(const ImageRecords& records);
+
+// The SHA-256 of the records, 64 lowercase hex digits: which image bytes a modem got, where
+// the 16-bit checksum total only tells two images apart most of the time. It is the image
+// file's own SHA-256 when the file holds nothing after its records.
+std::string records_sha256(const ImageRecords& records);

@@ -9,17 +9,19 @@
 
 nlohmann::ordered_json report_object(const PortRun& run, const std::string& version) {
     nlohmann::ordered_json object = {{"port", json_text(run.port)},
-                                     {"device", json_text(run.device)},
-                                     {"identification", json_text(run.identification)},
-                                     {"image", json_text(run.image_path)},
-                                     {"checksum", json_text(run.checksum)},
-                                     {"result", json_text(run.result)},
-                                     {"message", json_text(run.message)},
-                                     {"records", run.records},
-                                     {"start", iso8601_utc(run.started)},
-                                     {"end", iso8601_utc(run.ended)},
-                                     {"duration", run.seconds},
-                                     {"version", json_text(version)}};
+                                     {"device", json_text(run.device)}};
+    add_adapter_and_host(object, run.usb_serial, run.by_id, run.host);
+    object["identification"] = json_text(run.identification);
+    object["image"] = json_text(run.image_path);
+    object["checksum"] = json_text(run.checksum);
+    object["image_sha256"] = json_text(run.image_sha256);
+    object["result"] = json_text(run.result);
+    object["message"] = json_text(run.message);
+    object["records"] = run.records;
+    object["start"] = iso8601_utc(run.started);
+    object["end"] = iso8601_utc(run.ended);
+    object["duration"] = run.seconds;
+    object["version"] = json_text(version);
     if (!run.trace_path.empty()) {
         object["trace"] = json_text(run.trace_path);
     }

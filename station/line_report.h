@@ -5,9 +5,10 @@
 #include "station/port_run.h"
 #include "tools/json_text/json_text.h"
 
-// The report object of one finished run: port, device, identification, image, checksum,
-// result, message, records, start, end (ISO 8601), duration (seconds), version and, when
-// the run was traced, its trace file.
+// The report object of one finished run: port, device, the adapter's usb_serial and by_id
+// (when known), host, identification, image, checksum, image_sha256, result, message,
+// records, start, end (ISO 8601), duration (seconds), version and, when the run was traced,
+// its trace file.
 nlohmann::ordered_json report_object(const PortRun& run, const std::string& version);
 
 // Appends the run's report object as a line to the report file, never rewriting what is

@@ -1,5 +1,37 @@
 #include "station/port_run.h"
 
+#include "port/adapter_identity.h"
+#include "tools/host_name/host_name.h"
+
+namespace {
+
+// A member the event may carry, replacing what the run knew only when it does.
+void take_text(const nlohmann::ordered_json& event, const char* key, std::string& field) {
+    if (event.contains(key)) {
+        field = text_member(event, key);
+    }
+}
+
+}  // namespace
+
+void add_adapter_and_host(nlohmann::ordered_json& object, const std::string& usb_serial,
+                          const std::string& by_id, const std::string& host) {
+    if (!usb_serial.empty()) {
+        object["usb_serial"] = json_text(usb_serial);
+    }
+    if (!by_id.empty()) {
+        object["by_id"] = json_text(by_id);
+    }
+    object["host"] = json_text(host);
+}
+
+void note_where_run_happens(PortRun& run) {
+    const AdapterIdentity adapter = adapter_identity(run.device);
+    run.usb_serial = adapter.serial_number;
+    run.by_id = adapter.by_id;
+    run.host = host_name();
+}
+
 void apply_event(PortRun& run, const nlohmann::ordered_json& event) {
     const std::string kind = text_member(event, "event");
     if (kind == "status") {
@@ -11,10 +43,15 @@ void apply_event(PortRun& run, const nlohmann::ordered_json& event) {
     } else if (kind == "image") {
         run.image_path = text_member(event, "path");
         run.checksum = text_member(event, "checksum");
+        take_text(event, "image_sha256", run.image_sha256);
     } else if (kind == "outcome") {
         run.result = text_member(event, "result");
         run.message = text_member(event, "text");
         run.records = static_cast<int>(number_member(event, "records", run.records));
+        take_text(event, "usb_serial", run.usb_serial);
+        take_text(event, "by_id", run.by_id);
+        take_text(event, "host", run.host);
+        take_text(event, "image_sha256", run.image_sha256);
     }
 }
 

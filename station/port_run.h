@@ -19,15 +19,19 @@ inline constexpr char EVENT_REPORT_FAILED[] = "report_failed";
 // What the production line knows of one download on one port, learned from the child's
 // event stream.
 struct PortRun {
-    std::string port;    // as the user named it (COM3, /dev/ttyUSB0)
-    std::string device;  // what the child opens
+    std::string port;        // as the user named it (COM3, /dev/ttyUSB0)
+    std::string device;      // what the child opens
+    std::string usb_serial;  // the USB adapter behind device: its serial number and by-id
+    std::string by_id;       // name, each empty when the port has none
+    std::string host;        // the machine that flashed
     std::string identification;
     std::string image_path;
     std::string checksum;  // the image's checksum total, four hex digits
-    std::string step;      // the last status message
-    int records = 0;       // records acknowledged so far
-    std::string result;    // empty while the download runs
-    std::string message;   // the final message
+    std::string image_sha256;
+    std::string step;     // the last status message
+    int records = 0;      // records acknowledged so far
+    std::string result;   // empty while the download runs
+    std::string message;  // the final message
     std::chrono::system_clock::time_point started{};
     std::chrono::system_clock::time_point ended{};
     std::chrono::steady_clock::time_point started_steady{};
@@ -42,6 +46,12 @@ struct PortRun {
     bool reached_modem() const;
 };
 
+// Who was flashed where, as the outcome and the report say it: the USB adapter's serial
+// number and by-id name when it has them, then the machine's name.
+void add_adapter_and_host(nlohmann::ordered_json& object, const std::string& usb_serial,
+                          const std::string& by_id, const std::string& host);
+// Fills in the machine and the USB adapter behind the run's device, as far as known.
+void note_where_run_happens(PortRun& run);
 // Takes in one event of the child's stream.
 void apply_event(PortRun& run, const nlohmann::ordered_json& event);
 // Closes the run when its download has ended: one that ended without an outcome (it crashed

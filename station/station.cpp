@@ -263,6 +263,8 @@ void Station::start_download(StationSlot& slot) {
     slot.run.holder = holder;
     slot.run.port = slot.port;
     slot.run.device = slot.device;
+    // Known before the child says it, for the report line of a child that never does.
+    note_where_run_happens(slot.run);
     slot.run.started = system_clock::now();
     slot.run.started_steady = steady_clock::now();
     slot.pending_output.clear();
@@ -302,11 +304,13 @@ void Station::start_download(StationSlot& slot) {
 // Nothing to open: a download given no device would search every port instead. The port
 // ends as a run of its own would, with an outcome.
 void Station::end_without_device(StationSlot& slot) {
-    const nlohmann::ordered_json outcome = {{"time", iso8601_utc(slot.run.started)},
-                                            {"event", "outcome"},
-                                            {"result", RESULT_FAILED},
-                                            {"text", NO_DEVICE},
-                                            {"records", 0}};
+    nlohmann::ordered_json outcome = {{"time", iso8601_utc(slot.run.started)},
+                                      {"event", "outcome"},
+                                      {"result", RESULT_FAILED},
+                                      {"text", NO_DEVICE},
+                                      {"records", 0}};
+    add_adapter_and_host(outcome, slot.run.usb_serial, slot.run.by_id, slot.run.host);
+    outcome["image_sha256"] = "";
     apply_event(slot.run, outcome);
     view_.show_event(slot.run, outcome);
     finish_run(slot.run, ChildExit{DOWNLOAD_FAILED_STATUS, 0}, system_clock::now(),

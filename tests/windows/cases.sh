@@ -194,6 +194,12 @@ case_cli_two_port_batch() {
         fail "COM3 not reported complete" || return 1
     grep -q '"port":"COM4".*"result":"failed","message":"Could not program modem!"' \
         "$dir/report.jsonl" || fail "COM4 not reported failed" || return 1
+    # Who flashed which image bytes: the machine's name and the image's SHA-256.
+    local sha256
+    sha256=$(sha256sum "$dir/image.dl" | cut -d ' ' -f 1)
+    grep -q "\"port\":\"COM3\".*\"host\":\"[^\"]\+\".*\"image_sha256\":\"$sha256\"" \
+        "$dir/report.jsonl" || fail "COM3's report line lacks the host or the image's SHA-256" ||
+        return 1
     flash_matches_image "$dir" || return 1
 }
 

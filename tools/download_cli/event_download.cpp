@@ -6,6 +6,8 @@
 
 #include "engine/download_image.h"
 #include "engine/download_path.h"
+#include "port/adapter_identity.h"
+#include "port/port_discovery.h"
 #include "station/child_process.h"
 #include "station/line_report.h"
 #include "station/port_run.h"
@@ -19,16 +21,19 @@ namespace {
 constexpr int STATE_SEARCH = 1;
 constexpr int STATE_VALIDATE = 2;
 
-// The serial open, telling the stream about every port whose device did not open.
-PortFactory reporting_port_factory(EventHost& host) {
+// The serial open, telling the stream about every port whose device did not open and
+// keeping the device of the last one that did: the modem the search finds answers there.
+PortFactory reporting_port_factory(EventHost& host, std::string& opened_device) {
     PortFactory factory = serial_port_factory();
     auto open = factory.open;
-    factory.open = [&host, open](const PortTableEntry& entry, int baud, char parity, int data_bits,
-                                 int stop_bits) {
+    factory.open = [&host, &opened_device, open](const PortTableEntry& entry, int baud, char parity,
+                                                 int data_bits, int stop_bits) {
         PortObject* port = open(entry, baud, parity, data_bits, stop_bits);
         if (port == nullptr || port->status != PORT_OK) {
             host.report_skipped_port(entry.device.empty() ? entry.name : entry.device,
                                      port == nullptr ? PORT_E_NOT_SUPPORTED : port->status);
+        } else {
+            opened_device = searched_port_device(entry);
         }
         return port;
     };
@@ -78,19 +83,24 @@ int run_event_download(const CliOptions& options) {
     hooks.before_run = [&host](DownloadSequencer& sequencer) {
         host.set_records_done_source([&sequencer] { return sequencer.block_count(); });
     };
-    hooks.after_step = [&host](const DownloadSequencer& sequencer, int state_before) {
+    std::string opened_device;
+    hooks.after_step = [&host, &opened_device](const DownloadSequencer& sequencer,
+                                               int state_before) {
         if (state_before == STATE_SEARCH && sequencer.state() == STATE_VALIDATE) {
+            host.set_adapter(adapter_identity(opened_device));
             host.report_identification(sequencer.identification());
         } else if (state_before == STATE_VALIDATE && sequencer.state() > STATE_VALIDATE) {
             host.report_image(current_download_path,
-                              records_checksum_total(sequencer.image_records()));
+                              records_checksum_total(sequencer.image_records()),
+                              records_sha256(sequencer.image_records()));
         }
     };
     hooks.keep_going = [&host] { return !host.window_ended(); };
     hooks.interrupted = [] { std::cerr << RUN_GOES_ON_AFTER_INTERRUPT << '\n'; };
 
     std::string error;
-    if (!run_single_download(options, host, timer, hooks, error, reporting_port_factory(host))) {
+    if (!run_single_download(options, host, timer, hooks, error,
+                             reporting_port_factory(host, opened_device))) {
         return usage_error(options, "cannot use " + printable(options.port_device) + ": " + error);
     }
     if (own_report) {

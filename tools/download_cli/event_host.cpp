@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "station/wall_time.h"
+#include "tools/host_name/host_name.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ const char* result_of_outcome(std::string_view text) {
 
 }  // namespace
 
-EventHost::EventHost(std::ostream& out, ConsoleTimer& timer) : out_(out), timer_(timer) {}
+EventHost::EventHost(std::ostream& out, ConsoleTimer& timer)
+    : out_(out), timer_(timer), host_(host_name()) {}
 
 void EventHost::show_status(const char* text) {
     last_status_ = text;
@@ -42,9 +44,7 @@ void EventHost::show_status_and_wait(const char* text, std::uint32_t ms) {
 void EventHost::report_outcome(const char* text) {
     const char* result = result_of_outcome(text);
     exit_code_ = result == RESULT_COMPLETE ? 0 : 1;
-    emit(event_of("outcome", {{"result", result},
-                              {"text", json_text(text)},
-                              {"records", records_done_ ? records_done_() : 0}}));
+    emit_outcome(result, text, records_done_ ? records_done_() : 0);
 }
 
 void EventHost::show_progress(bool visible) {
@@ -63,9 +63,7 @@ void EventHost::end_window(int code) {
     exit_code_ = code;
     if (code == DIALOG_RESULT_CANCEL) {
         // The validation message just shown says why there is no image to write.
-        emit(event_of(
-            "outcome",
-            {{"result", RESULT_CANCELLED}, {"text", json_text(last_status_)}, {"records", 0}}));
+        emit_outcome(RESULT_CANCELLED, last_status_, 0);
     }
 }
 
@@ -85,10 +83,14 @@ void EventHost::report_identification(std::string_view ati3_answer) {
     emit(event_of("identification", {{"text", json_text(trimmed_identification(ati3_answer))}}));
 }
 
-void EventHost::report_image(std::string_view path, std::uint16_t checksum_total) {
+void EventHost::report_image(std::string_view path, std::uint16_t checksum_total,
+                             std::string_view sha256) {
     char checksum[8];
     std::snprintf(checksum, sizeof checksum, "%04x", checksum_total);
-    emit(event_of("image", {{"path", json_text(path)}, {"checksum", checksum}}));
+    image_sha256_ = sha256;
+    emit(event_of(
+        "image",
+        {{"path", json_text(path)}, {"checksum", checksum}, {"image_sha256", json_text(sha256)}}));
 }
 
 void EventHost::report_skipped_port(std::string_view device, int status) {
@@ -109,6 +111,14 @@ void EventHost::set_event_observer(std::function<void(const nlohmann::ordered_js
 
 void EventHost::set_records_done_source(std::function<int()> records_done) {
     records_done_ = std::move(records_done);
+}
+
+void EventHost::emit_outcome(const char* result, std::string_view text, int records) {
+    nlohmann::ordered_json outcome =
+        event_of("outcome", {{"result", result}, {"text", json_text(text)}, {"records", records}});
+    add_adapter_and_host(outcome, adapter_.serial_number, adapter_.by_id, host_);
+    outcome["image_sha256"] = json_text(image_sha256_);
+    emit(outcome);
 }
 
 void EventHost::emit(const nlohmann::ordered_json& event) {

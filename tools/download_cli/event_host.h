@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/download_host.h"
+#include "port/adapter_identity.h"
 #include "port/clock.h"
 #include "station/port_run.h"
 #include "tools/download_cli/console_timer.h"
@@ -34,14 +35,16 @@ class EventHost final : public DownloadHost {
 
     // What the run learned beyond the messages: the modem's identification (the ATI3
     // answer without the echo and the final OK), the validated image and a port skipped
-    // because its device did not open.
+    // because its device did not open. The image's SHA-256 goes with the outcome too.
     void report_identification(std::string_view ati3_answer);
-    void report_image(std::string_view path, std::uint16_t checksum_total);
+    void report_image(std::string_view path, std::uint16_t checksum_total, std::string_view sha256);
     void report_skipped_port(std::string_view device, int status);
     // A station's download telling the station that it appended the run's report line (it
     // is on the disk), or why it could not.
     void report_line_written();
     void report_line_failed(std::string_view reason);
+    // The adapter of the port the modem answered on, for the outcome.
+    void set_adapter(const AdapterIdentity& adapter) { adapter_ = adapter; }
     // Where the outcome event finds the number of records the modem acknowledged.
     void set_records_done_source(std::function<int()> records_done);
     // Sees every event as it goes out.
@@ -53,12 +56,16 @@ class EventHost final : public DownloadHost {
   private:
     void emit(const nlohmann::ordered_json& event);
     // The event's time and kind, then its members.
+    void emit_outcome(const char* result, std::string_view text, int records);
     static nlohmann::ordered_json event_of(std::string_view kind,
                                            const nlohmann::ordered_json& members = {});
 
     std::ostream& out_;
     ConsoleTimer& timer_;
     std::string last_status_;
+    AdapterIdentity adapter_;
+    std::string host_;
+    std::string image_sha256_;
     std::function<int()> records_done_;
     std::function<void(const nlohmann::ordered_json&)> observer_;
     bool window_ended_ = false;

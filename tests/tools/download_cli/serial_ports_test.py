@@ -8,9 +8,11 @@ them to pseudo-terminals, so nothing reaches a real serial port.
 Run one case:  KORVAN_TEST_BIN=build/bin python3 serial_ports_test.py SerialPorts.test_...
 """
 
+import hashlib
 import json
 import os
 import re
+import socket
 import subprocess
 import sys
 import unittest
@@ -238,6 +240,29 @@ class SerialPorts(EndToEnd):
         self.assertEqual([event["text"] for event in events if event["length"] is None][-1],
                          "close COM3")
         self.assertEqual(simulator.flashed(), image[:RECORD_COUNT * RECORD_SIZE])
+
+    def test_report_line_and_outcome_say_which_adapter_machine_and_image(self):
+        image = self.make_image("firmware.dl", "--seed", "11")
+        simulator = self.start_simulator(None)
+        machine = FakeMachine(self.folder / "machine")
+        machine.add_ftdi("ttyUSB0", 2, simulator.path)
+        by_id = "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
+        (machine.root / "dev/serial/by-id").mkdir(parents=True)
+        (machine.root / "dev/serial/by-id" / by_id).symlink_to("../../ttyUSB0")
+
+        result = self.run_with(self.machine_environment(machine), "--ports", "COM3", "--events",
+                               "--report", "report.jsonl", "--image", "firmware.dl")
+
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        [outcome] = [event for event in map(json.loads, result.stdout.splitlines())
+                     if event["event"] == "outcome"]
+        [report_line] = map(json.loads, (self.folder / "report.jsonl").read_text().splitlines())
+        who = {"usb_serial": "A50285BI", "by_id": by_id, "host": socket.gethostname(),
+               "image_sha256": hashlib.sha256(image).hexdigest()}
+        for reported in (outcome, report_line):
+            self.assertEqual({key: reported.get(key) for key in who}, who, reported)
+        self.assertEqual(report_line["result"], "complete")
+        self.assert_flashed(simulator, image)
 
 
 EVENT = re.compile(r"^ *(\d+) ms  (.*?)(?:, (\d+) bytes)?(?: \(.*\))?$")
