@@ -403,6 +403,8 @@ class Bench:
             self.measure_line()
         if "soak" in sections:
             self.measure_soak()
+        if "station" in sections:
+            self.measure_station_window()
 
     def measure_runs(self):
         rates = [115200] if self.quick else [115200, 57600]
@@ -505,6 +507,84 @@ class Bench:
                      [100.0 * cpu / wall for wall, cpu in results], "%", limit=50.0,
                      fmt="%.1f")
 
+    # --- the station window -------------------------------------------------------------
+
+    def station_window_batch(self, count):
+        """count paced modems flashed by korvan-station: (wall s from the program's start to
+        the last report line, the window's own CPU s in that time, ping answers (sent ns,
+        answered ns) in that time). The window is then closed with SIGTERM, its close
+        request, which with nothing running closes it at once."""
+        sims = []
+        name = self.name("station-window-%d" % count)
+        log_path = os.path.join(self.logs, name + ".log")
+        report = os.path.join(self.work, name + ".jsonl")
+        ports = []
+        try:
+            for _ in range(count):
+                sims.append(self.sim_for(115200, "station"))
+            ports = [sim.path for sim in sims]
+            env = com_ports_mapped_away(self.work)
+            env.update(self.x.env)
+            command = [os.path.join(self.bin, "korvan-station"), "--ports", ",".join(ports),
+                       "--image", self.image, "--report", report]
+            with open(log_path, "w") as log:
+                start = monotonic_ns()
+                process = subprocess.Popen(command, cwd=self.work, env=env,
+                                           stdin=subprocess.DEVNULL, stdout=log,
+                                           stderr=subprocess.STDOUT)
+                pinger = self.x.start_pinging(process.pid)
+                try:
+                    deadline = time.monotonic() + SOAK_FLASH_TIMEOUT_S * 2
+                    while len(read_report(report)) < count:
+                        if not running(process) or time.monotonic() > deadline:
+                            raise BenchError("the station window did not flash its %d modems "
+                                             "(output in %s): %s" % (count, log_path, "; ".join(
+                                                 port_failures(report, ports))))
+                        time.sleep(0.02)
+                    end = monotonic_ns()
+                    cpu = own_cpu_seconds(process.pid)
+                finally:
+                    pings = pinger.stop()
+                    process.send_signal(signal.SIGTERM)
+                status, _ = wait_with_usage(process, 60)
+        finally:
+            for sim in sims:
+                sim.stop()
+        failures = [f for f in port_failures(report, ports)
+                    if f != "every port in the report completed"]
+        if status != 0 or failures:
+            raise BenchError("station window batch of %d ended with %d (output in %s): %s" %
+                             (count, status, log_path, "; ".join(failures)))
+        for sim in sims:
+            check_flash(sim, self.image)
+        answers = [(answered - sent) / 1e6 for sent, answered in pings if start <= sent <= end]
+        return (end - start) / 1e9, cpu, answers
+
+    def measure_station_window(self):
+        if self.x is None or not os.path.exists(os.path.join(self.bin, "korvan-station")):
+            self.rows.append(("station window, 32 modems", "", "not measured: no Xvfb or no "
+                              "korvan-station in this build", "", ""))
+            return
+        one = [self.station_window_batch(1) for _ in range(self.repeats)]
+        many = [self.station_window_batch(32) for _ in range(self.repeats)]
+        one_wall = statistics.median(wall for wall, _, _ in one)
+        self.add("station window, 1 modem, wall", "", [wall for wall, _, _ in one], "s",
+                 ratio_to=one_wall)
+        self.add("station window, 32 modems, wall", "≤ 1.05 × one",
+                 [wall for wall, _, _ in many], "s", ratio_to=one_wall, limit=1.05 * one_wall)
+        self.add("station window, 32 modems, the window's CPU of one core", "≤ 10 %",
+                 [100.0 * cpu / wall for wall, cpu, _ in many], "%", limit=10.0, fmt="%.1f")
+        answered = [answers for _, _, answers in many if answers]
+        if not answered:
+            self.rows.append(("station window, 32 modems, answer to _NET_WM_PING",
+                              "p99 ≤ 50 ms", "no answer seen", "", "missed"))
+            return
+        self.add("station window, 32 modems, answer to _NET_WM_PING, p50 (%d pings)" %
+                 statistics.median(len(a) for a in answered), "",
+                 [percentile(a, 50) for a in answered], "ms", fmt="%.1f")
+        self.add("station window, 32 modems, answer to _NET_WM_PING, p99", "≤ 50 ms",
+                 [percentile(a, 99) for a in answered], "ms", limit=50.0, fmt="%.1f")
+
     # --- watch-mode soak -----------------------------------------------------------------
 
     def measure_soak(self):
@@ -604,6 +684,13 @@ class Bench:
 
     def cleanup(self):
         shutil.rmtree(self.work, ignore_errors=True)
+
+
+def own_cpu_seconds(pid):
+    """User and system time of the process itself so far, its children apart."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def station_usage(pid):
@@ -843,7 +930,7 @@ def main():
     begin = time.monotonic()
     bench = Bench(args.bin, args.out, args.quick, args.soak_flashes)
     try:
-        if "runs" in sections:
+        if "runs" in sections or "station" in sections:
             import bench_x_display
             bench.x = bench_x_display.start(bench.work)
         bench.run(sections)

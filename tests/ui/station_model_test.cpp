@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/download_cli/event_host.h"
+#include "station/port_run.h"
 #include "ui/station/header_model.h"
 #include "ui/station/station_options.h"
 #include "ui/station/tile_model.h"
@@ -62,9 +62,12 @@ TEST(StationTile, EachStateHasItsWordColourAndDetail) {
     PortRun complete = ended(RESULT_COMPLETE, "Download complete!  (1a2b)");
     complete.records = 224;
     complete.checksum = "1a2b";
-    PortRun no_modem = waiting();
-    no_modem.result = RESULT_NO_MODEM;
-    no_modem.message = "no modem answered";
+    PortRun no_modem_try = waiting();  // the try's outcome, before the station decided
+    no_modem_try.started = std::chrono::system_clock::now();
+    no_modem_try.result = RESULT_NO_MODEM;
+    no_modem_try.message = "no modem answered";
+    PortRun no_modem = no_modem_try;  // given up on: it counts
+    no_modem.ended = std::chrono::system_clock::now();
     const std::vector<Expected> cases = {
         {waiting(), TileState::waiting, TileColour::grey, "waiting", "", ""},
         {busy, TileState::busy, TileColour::amber, "busy", "in use by ModemManager (pid 812)", ""},
@@ -77,7 +80,8 @@ TEST(StationTile, EachStateHasItsWordColourAndDetail) {
          "failed", "Could not program modem!", "1:15"},
         {ended(RESULT_CANCELLED, "Download file not specified!"), TileState::no_image,
          TileColour::red, "no image", "Download file not specified!", "1:15"},
-        {no_modem, TileState::failed, TileColour::red, "failed", "no modem answered", ""},
+        {no_modem_try, TileState::waiting, TileColour::grey, "waiting", "", "0:40"},
+        {no_modem, TileState::failed, TileColour::red, "failed", "no modem answered", "0:00"},
     };
     for (const Expected& expected : cases) {
         const Tile tile = tile_of(expected.run, "", NOW);
@@ -103,6 +107,15 @@ TEST(StationTile, TextFromOutsideIsShownEscaped) {
     EXPECT_EQ(tile.adapter, "usb-FTDI\\x0a");
     EXPECT_EQ(tile.detail, "bad\\x1b]0;x\\x07");
     EXPECT_EQ(tile.records_text, "112/224");
+
+    AdapterIdentity adapter{"0403", "6001",
+                            "A5\x1b"
+                            "0",
+                            ""};
+    EXPECT_EQ(adapter_label(adapter), "USB serial A5\\x1b0");
+    adapter.by_id = "usb-FTDI_FT232R_A50-if00-port0";
+    EXPECT_EQ(adapter_label(adapter), "usb-FTDI_FT232R_A50-if00-port0");
+    EXPECT_EQ(adapter_label(AdapterIdentity{}), "");
 }
 
 TEST(StationHeader, SaysImageReportTotalsAndPause) {
@@ -126,7 +139,8 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     EXPECT_EQ(header.report, "Report: /srv/report.jsonl");
     EXPECT_EQ(header.state, "Paused: no new flash starts; the 2 flashes in progress finish");
     facts.closing = true;
-    EXPECT_EQ(header_of(facts).state, "Closing once the 2 flashes in progress finish");
+    facts.running = 1;
+    EXPECT_EQ(header_of(facts).state, "Closing once the flash in progress finishes");
     EXPECT_EQ(flashes_per_hour(0, 0s), 0);
 }
 
@@ -161,14 +175,18 @@ TEST(StationOptions, PortsOrEveryPortAndTheirMistakes) {
     ASSERT_TRUE(every.run);
     EXPECT_TRUE(every.options.all_ports);
 
-    const Parsed named = parse({"--ports", "COM3,/dev/ttyUSB0", "--image", "fw.dl"});
+    const Parsed named = parse(
+        {"--ports", "COM3,/dev/ttyUSB0", "--image", "fw.dl", "--port-filter", "vid=0403,pid=6001"});
     ASSERT_TRUE(named.run);
     EXPECT_FALSE(named.options.all_ports);
     EXPECT_EQ(named.options.ports, (std::vector<std::string>{"COM3", "/dev/ttyUSB0"}));
     EXPECT_EQ(named.options.image_path, "fw.dl");
+    ASSERT_EQ(named.options.port_filters.size(), 1u);
+    EXPECT_EQ(describe_port_filter(named.options.port_filters[0]), "vid=0403,pid=6001");
 
     for (const auto& wrong :
          std::vector<std::vector<std::string>>{{"--ports", "COM3,,COM4"},
+                                               {"--port-filter", "pid=6001"},
                                                {"--ports", "COM3", "--all-ports"},
                                                {"--trace", "/proc/version"},
                                                {"--report", "/proc"},

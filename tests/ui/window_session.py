@@ -132,7 +132,8 @@ class XSession:
 
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
+        # Silent: import rings the bell when it is done, which the bell counter would count.
+        subprocess.run(["import", "-silent", "-window", "root", path], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def xdotool(self, *args):

@@ -6,18 +6,20 @@
 
 namespace {
 
-std::string flashes_in_progress(int running) {
-    return std::to_string(running) + (running == 1 ? " flash" : " flashes") + " in progress";
+// "the flash in progress finishes", "the 3 flashes in progress finish"
+std::string in_progress_finish(int running) {
+    return running == 1 ? "the flash in progress finishes"
+                        : "the " + std::to_string(running) + " flashes in progress finish";
 }
 
 std::string state_of(const HeaderFacts& facts) {
     if (facts.closing) {
-        return "Closing once the " + flashes_in_progress(facts.running) + " finish";
+        return "Closing once " + in_progress_finish(facts.running);
     }
     if (facts.paused) {
-        return facts.running > 0 ? "Paused: no new flash starts; the " +
-                                       flashes_in_progress(facts.running) + " finish"
-                                 : "Paused: no new flash starts";
+        return facts.running > 0
+                   ? "Paused: no new flash starts; " + in_progress_finish(facts.running)
+                   : "Paused: no new flash starts";
     }
     return "Watching for modems";
 }

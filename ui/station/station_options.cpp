@@ -79,6 +79,13 @@ std::optional<StationOptions> parse_station_options(int argc, char** argv, std::
         ->type_name("FILE");
     app.add_option("--report", options.report_path, "Append one JSON object per flash to this file")
         ->type_name("FILE");
+    std::vector<std::string> filter_texts;
+    app.add_option("--port-filter", filter_texts,
+                   "Use only ports whose USB adapter has this vendor id (and product id and "
+                   "serial number, when given); ids in hex. Given again, a port matching any "
+                   "of the filters is used")
+        ->type_name("vid=HEX[,pid=HEX][,serial=TEXT]")
+        ->allow_extra_args(false);
     app.add_option("--trace", options.trace_path,
                    "Write a trace of every flash's serial line into this directory")
         ->type_name("DIR");
@@ -93,6 +100,15 @@ std::optional<StationOptions> parse_station_options(int argc, char** argv, std::
     } catch (const CLI::ParseError& error) {
         exit_code = app.exit(error, out, err) == 0 ? 0 : STATION_USAGE_ERROR;
         return std::nullopt;
+    }
+    for (const std::string& text : filter_texts) {
+        std::string error;
+        const std::optional<PortFilter> filter = parse_port_filter(text, error);
+        if (!filter) {
+            exit_code = usage_error(err, "--port-filter " + printable(text) + ": " + error);
+            return std::nullopt;
+        }
+        options.port_filters.push_back(*filter);
     }
     if (ports->count() > 0) {
         options.ports = split_at_commas(port_list);

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "port/port_filter.h"
+
 // Exit status after a command line that cannot be used (as sysexits' EX_USAGE), the same as
 // the other programs'.
 inline constexpr int STATION_USAGE_ERROR = 64;
@@ -12,11 +14,12 @@ inline constexpr int STATION_USAGE_ERROR = 64;
 // What korvan-station's command line asks for. The station always watches: each modem that
 // appears on one of its ports is flashed once, and the port then waits for it to go.
 struct StationOptions {
-    std::vector<std::string> ports;  // devices or COM names; empty with all_ports
-    bool all_ports = false;          // every port found, looked at again and again
-    std::string image_path;          // empty: each download takes its image from modems.cfg
-    std::string report_path;         // empty: no report file
-    std::string trace_path;          // a directory for one trace file per run; empty: none
+    std::vector<std::string> ports;        // devices or COM names; empty with all_ports
+    bool all_ports = false;                // every port found, looked at again and again
+    std::string image_path;                // empty: each download takes its image from modems.cfg
+    std::string report_path;               // empty: no report file
+    std::string trace_path;                // a directory for one trace file per run; empty: none
+    std::vector<PortFilter> port_filters;  // only ports whose USB adapter matches one; empty: all
 };
 
 // Parses the command line before any window exists. Returns the options, or nothing when the

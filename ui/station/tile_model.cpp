@@ -1,9 +1,9 @@
 #include "ui/station/tile_model.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "engine/download_image.h"
-#include "tools/download_cli/event_host.h"
 #include "tools/download_cli/printable_text.h"
 
 namespace {
@@ -21,7 +21,11 @@ bool download_started(const PortRun& run) {
 // A download counts as running once its modem answered: before that it may be an attempt
 // on a port that has no modem yet, which the station ends and retries quietly.
 Verdict verdict_of(const PortRun& run) {
-    if (run.finished()) {
+    // A watching station decides whether a try that found no modem counts only once the
+    // try has ended; most are tried again and never shown as runs.
+    const bool provisional =
+        run.result == RESULT_NO_MODEM && run.ended == std::chrono::system_clock::time_point{};
+    if (run.finished() && !provisional) {
         if (run.result == RESULT_COMPLETE) {
             return {TileState::complete, TileColour::green, "complete"};
         }
@@ -78,12 +82,26 @@ Tile tile_of(const PortRun& run, const std::string& adapter,
     tile.adapter = printable(adapter);
     tile.identification = printable(run.identification);
     tile.step = printable(run.step);
-    tile.records = run.records;
-    tile.records_text = std::to_string(run.records) + "/" + std::to_string(IMAGE_RECORD_COUNT);
+    // A child's count is taken as it says; a bar never goes outside its range.
+    tile.records = std::clamp(run.records, 0, IMAGE_RECORD_COUNT);
+    tile.records_text = std::to_string(tile.records) + "/" + std::to_string(IMAGE_RECORD_COUNT);
     if (download_started(run) && verdict.state != TileState::busy) {
         tile.elapsed = minutes_and_seconds(elapsed_seconds(run, now));
     }
     return tile;
+}
+
+std::string adapter_label(const AdapterIdentity& adapter) {
+    if (!adapter.by_id.empty()) {
+        return printable(adapter.by_id);
+    }
+    if (!adapter.serial_number.empty()) {
+        return "USB serial " + printable(adapter.serial_number);
+    }
+    if (adapter.is_usb()) {
+        return "USB " + printable(adapter.vendor_id) + ":" + printable(adapter.product_id);
+    }
+    return {};
 }
 
 TileRgb rgb_of(TileColour colour) {

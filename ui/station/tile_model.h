@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "port/adapter_identity.h"
 #include "station/port_run.h"
 
 // What a station window shows of one port, whatever the toolkit: the texts are printable
@@ -36,6 +37,10 @@ struct Tile {
 // has none); now is the time the elapsed time runs to while the download goes on.
 Tile tile_of(const PortRun& run, const std::string& adapter,
              std::chrono::steady_clock::time_point now);
+
+// How a tile names the USB adapter of its port: its by-id name, else its serial number,
+// else its USB ids; empty for a port that is no USB adapter. Escaped.
+std::string adapter_label(const AdapterIdentity& adapter);
 
 // One shade per colour, the same in every window: light enough for black text on it.
 TileRgb rgb_of(TileColour colour);

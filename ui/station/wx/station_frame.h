@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <wx/button.h>
+#include <wx/frame.h>
+#include <wx/scrolwin.h>
+#include <wx/stattext.h>
+#include <wx/timer.h>
+
+#include "station/station.h"
+#include "station/station_view.h"
+#include "ui/station/station_options.h"
+#include "ui/station/wx/tile_panel.h"
+
+// The station's one window: a header with the image, the report and the totals, one tile
+// per port, and Pause, Details and Close. Its timer drives the station; a close while
+// flashes run waits for them.
+class StationFrame : public wxFrame, public StationView {
+  public:
+    // image_checksum: the checksum total of options.image_path, when one is given.
+    // exit_status receives the station's exit status when the window closes.
+    StationFrame(const StationOptions& options, const std::string& image_checksum,
+                 const std::string& download_program, int& exit_status);
+    ~StationFrame() override;
+
+    // Starts the station and the timer; false (with the reason in error) when there is
+    // nothing it could ever flash.
+    bool start(std::string& error);
+
+    // StationView
+    void show_event(const PortRun& run, const nlohmann::ordered_json& event) override;
+    void show_note(const std::string& port, const std::string& text) override;
+    void show_modem_gone(const std::string& port) override;
+    void show_ports(const std::vector<const PortRun*>& runs) override;
+
+  private:
+    void create_controls();
+    wxSize first_client_size(int header_height);
+    void on_timer(wxTimerEvent& event);
+    void on_close(wxCloseEvent& event);
+    void on_pause(wxCommandEvent& event);
+    void on_details(wxCommandEvent& event);
+    void on_tile_selected(wxCommandEvent& event);
+    void on_tile_details(wxCommandEvent& event);
+    void on_grid_size(wxSizeEvent& event);
+
+    void ask_to_close();
+    void close_when_done();
+    void refresh();
+    void refresh_header();
+    void refresh_tiles();
+    void ring_bells(std::chrono::steady_clock::time_point now);
+    void show_details(const TilePanel* tile);
+    void select(TilePanel* tile);
+    std::string adapter_of(const PortRun& run);
+
+    StationOptions options_;
+    int& exit_status_;
+    std::string image_checksum_;
+    Station station_;
+    wxTimer timer_;
+    std::chrono::steady_clock::time_point started_;
+
+    wxStaticText* image_ = nullptr;
+    wxStaticText* report_ = nullptr;
+    wxStaticText* totals_ = nullptr;
+    wxStaticText* state_ = nullptr;
+    wxButton* pause_ = nullptr;
+    wxButton* details_ = nullptr;
+    wxScrolledWindow* grid_ = nullptr;
+    std::vector<TilePanel*> tiles_;
+    TilePanel* selected_ = nullptr;
+
+    std::map<std::string, std::string> notes_;  // the station's last word per port
+    struct AdapterName {
+        std::chrono::system_clock::time_point started;  // of the run it was looked up for
+        std::string label;
+        bool looked_up = false;
+    };
+    std::map<std::string, AdapterName> adapters_;  // by device
+    std::map<std::string, TileState> states_;      // port -> what its tile showed last
+    bool closing_ = false;
+    bool asking_ = false;
+    bool stepping_ = false;
+    int bells_due_ = 0;
+    std::chrono::steady_clock::time_point next_bell_{};
+};
