@@ -7,6 +7,7 @@
 
 #include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/download_cli/text_table.h"
 #include "tools/json_text/json_text.h"
 
 namespace {
@@ -111,30 +112,11 @@ void write_text(std::ostream& out, const std::vector<PortListingRow>& rows) {
         }
         table.push_back(cells);
     }
-    std::vector<std::size_t> widths(table.front().size(), 0);
-    for (const auto& cells : table) {
-        for (std::size_t column = 0; column < cells.size(); ++column) {
-            widths[column] = std::max(widths[column], cells[column].size());
-        }
-    }
-    for (const auto& cells : table) {
-        std::string line;
-        for (std::size_t column = 0; column < cells.size(); ++column) {
-            line += cells[column];
-            if (column + 1 < cells.size()) {
-                line += std::string(widths[column] - cells[column].size() + 2, ' ');
-            }
-        }
-        out << line << '\n';
-    }
+    write_aligned_table(out, table);
     write_modem_manager_advice(out, rows);
 }
 
 using Json = nlohmann::ordered_json;
-
-Json text_or_null(const std::string& text) {
-    return text.empty() ? Json(nullptr) : json_text(text);
-}
 
 Json json_holder(const PortListingHolder& holder) {
     Json object;
@@ -145,14 +127,14 @@ Json json_holder(const PortListingHolder& holder) {
 
 Json json_row(const PortListingRow& row) {
     const auto known = [&row](const std::string& text) {
-        return row.listed ? text_or_null(text) : Json(nullptr);
+        return row.listed ? json_text_or_null(text) : Json(nullptr);
     };
     Json object;
     object["port"] = row.com_number > 0 ? json_text(port_column(row)) : Json(nullptr);
     object["searched"] = row.com_number > 0;
-    object["not_searched_because"] = text_or_null(row.not_searched);
-    object["device"] = text_or_null(row.device);
-    object["set_by"] = text_or_null(row.set_by);
+    object["not_searched_because"] = json_text_or_null(row.not_searched);
+    object["device"] = json_text_or_null(row.device);
+    object["set_by"] = json_text_or_null(row.set_by);
     object["name"] = known(row.name);
     object["kind"] = row.listed ? json_text(row.kind) : Json(nullptr);
     object["description"] = row.listed ? json_text(row.description) : Json(nullptr);
@@ -170,8 +152,8 @@ Json json_row(const PortListingRow& row) {
     for (const PortListingHolder& holder : row.holders) {
         object["holders"].push_back(json_holder(holder));
     }
-    object["udev_rule"] = text_or_null(modem_manager_rule(row));
-    object["group"] = text_or_null(row.group);
+    object["udev_rule"] = json_text_or_null(modem_manager_rule(row));
+    object["group"] = json_text_or_null(row.group);
     object["kept_by_filter"] = row.kept ? Json(*row.kept) : Json(nullptr);
     return object;
 }

@@ -6,6 +6,7 @@
 
 #include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/printable_text.h"
+#include "tools/download_cli/text_table.h"
 #include "tools/json_text/json_text.h"
 
 namespace {
@@ -114,30 +115,11 @@ void write_text(std::ostream& out, const std::vector<WindowsPortRow>& rows) {
         }
         table.push_back(cells);
     }
-    std::vector<std::size_t> widths(table.front().size(), 0);
-    for (const auto& cells : table) {
-        for (std::size_t column = 0; column < cells.size(); ++column) {
-            widths[column] = std::max(widths[column], cells[column].size());
-        }
-    }
-    for (const auto& cells : table) {
-        std::string line;
-        for (std::size_t column = 0; column < cells.size(); ++column) {
-            line += cells[column];
-            if (column + 1 < cells.size()) {
-                line += std::string(widths[column] - cells[column].size() + 2, ' ');
-            }
-        }
-        out << line << '\n';
-    }
+    write_aligned_table(out, table);
     write_latency_advice(out, rows);
 }
 
 using Json = nlohmann::ordered_json;
-
-Json text_or_null(const std::string& text) {
-    return text.empty() ? Json(nullptr) : json_text(text);
-}
 
 Json json_row(const WindowsPortRow& row) {
     const RegisteredComPort& port = row.port;
@@ -146,13 +128,13 @@ Json json_row(const WindowsPortRow& row) {
     object["searched"] = searched(row);
     object["not_searched_because"] = searched(row) ? Json(nullptr) : json_text("beyond_com9");
     object["device"] = json_text("\\\\.\\" + port.name);
-    object["name"] = text_or_null(port.kernel_name);
+    object["name"] = json_text_or_null(port.kernel_name);
     object["kind"] = json_text(port.vendor_id.empty() ? "other" : "usb");
-    object["description"] = text_or_null(port.friendly_name);
-    object["driver"] = text_or_null(port.driver);
-    object["vendor_id"] = text_or_null(port.vendor_id);
-    object["product_id"] = text_or_null(port.product_id);
-    object["serial"] = text_or_null(port.serial_number);
+    object["description"] = json_text_or_null(port.friendly_name);
+    object["driver"] = json_text_or_null(port.driver);
+    object["vendor_id"] = json_text_or_null(port.vendor_id);
+    object["product_id"] = json_text_or_null(port.product_id);
+    object["serial"] = json_text_or_null(port.serial_number);
     object["latency_timer_ms"] =
         port.latency_timer_ms < 0 ? Json(nullptr) : Json(port.latency_timer_ms);
     object["state"] = json_text(state_name(row.state));

@@ -66,6 +66,10 @@ ordered_json json_text(std::string_view bytes) {
     return utf8;
 }
 
+ordered_json json_text_or_null(std::string_view text) {
+    return text.empty() ? ordered_json(nullptr) : json_text(text);
+}
+
 std::string text_of_json(const ordered_json& value) {
     if (!value.is_string()) {
         return {};

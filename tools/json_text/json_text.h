@@ -13,6 +13,8 @@ nlohmann::ordered_json json_text(std::string_view bytes);
 // The bytes a JSON string carries (the reverse of json_text); empty when value is not a
 // string. A character beyond U+00FF, which json_text never makes, reads as '?'.
 std::string text_of_json(const nlohmann::ordered_json& value);
+// json_text of text, or null when text is empty (a field the system left blank).
+nlohmann::ordered_json json_text_or_null(std::string_view text);
 
 // A value on one line, without the line ending, in the form every line of ours has always
 // had: compact, plain ASCII with every other character as \u00XX (never the short \n form,
