@@ -125,3 +125,16 @@ std::optional<StationOptions> parse_station_options(int argc, char** argv, std::
     }
     return options;
 }
+
+StationSettings station_settings(const StationOptions& options, const std::string& program) {
+    StationSettings settings;
+    settings.ports = options.ports;
+    settings.all_ports = options.all_ports;
+    settings.watch = true;
+    settings.image_path = options.image_path;
+    settings.report_path = options.report_path;
+    settings.trace_path = options.trace_path;
+    settings.port_filters = options.port_filters;
+    settings.program_path = program;
+    return settings;
+}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "port/port_filter.h"
+#include "station/station_settings.h"
 
 // Exit status after a command line that cannot be used (as sysexits' EX_USAGE), the same as
 // the other programs'.
@@ -29,3 +30,7 @@ struct StationOptions {
 // before any modem is touched.
 std::optional<StationOptions> parse_station_options(int argc, char** argv, std::ostream& out,
                                                     std::ostream& err, int& exit_code);
+
+// What the station runs with: the options, always watching (each modem that appears is
+// flashed once), its downloads done by program (the console program beside the window).
+StationSettings station_settings(const StationOptions& options, const std::string& program);

@@ -17,22 +17,8 @@ namespace {
 
 constexpr const char* CAPTION = "Korvan Download Station";
 
-// The station always watches: each modem that appears is flashed once.
-StationSettings settings_of(const StationOptions& options) {
-    StationSettings settings;
-    settings.ports = options.ports;
-    settings.all_ports = options.all_ports;
-    settings.watch = true;
-    settings.image_path = options.image_path;
-    settings.report_path = options.report_path;
-    settings.trace_path = options.trace_path;
-    // The console program the station starts once per port: the one installed beside it.
-    settings.program_path = sibling_program_path("korvan-download-cli");
-    return settings;
-}
-
 int run_window(const StationOptions& options, int show) {
-    StationWindow window(settings_of(options));
+    StationWindow window(station_settings(options, sibling_program_path("korvan-download-cli")));
     std::string error;
     if (!window.open(show, error)) {
         show_command_line_text("korvan-station: " + error + "\n", true, CAPTION);

@@ -41,19 +41,6 @@ wxString ascii(const std::string& text) {
     return wxString::FromAscii(text.c_str());
 }
 
-StationSettings settings_of(const StationOptions& options, const std::string& program) {
-    StationSettings settings;
-    settings.ports = options.ports;
-    settings.all_ports = options.all_ports;
-    settings.watch = true;
-    settings.image_path = options.image_path;
-    settings.report_path = options.report_path;
-    settings.trace_path = options.trace_path;
-    settings.port_filters = options.port_filters;
-    settings.program_path = program;
-    return settings;
-}
-
 // The report line's members as the details show them: strings as they are, numbers as
 // written.
 std::vector<std::pair<std::string, std::string>> fields_of(const nlohmann::ordered_json& line) {
@@ -72,7 +59,7 @@ StationFrame::StationFrame(const StationOptions& options, const std::string& ima
       options_(options),
       exit_status_(exit_status),
       image_checksum_(image_checksum),
-      station_(settings_of(options, download_program), *this),
+      station_(station_settings(options, download_program), *this),
       timer_(this),
       started_(steady_clock::now()) {
     SetIcon(make_app_icon());
