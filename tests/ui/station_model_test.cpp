@@ -3,9 +3,11 @@
 #include <chrono>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "station/port_run.h"
+#include "tests/support/command_line.h"
 #include "ui/station/adapter_labels.h"
 #include "ui/station/header_model.h"
 #include "ui/station/station_options.h"
@@ -175,22 +177,26 @@ struct Parsed {
 };
 
 Parsed parse(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "korvan-station");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
+    CommandLine line("korvan-station", std::move(arguments));
     std::ostringstream out;
     std::ostringstream err;
     Parsed parsed;
-    auto options = parse_station_options(static_cast<int>(argv.size()), argv.data(), out, err,
-                                         parsed.exit_code);
+    auto options = parse_station_options(line.argc(), line.argv(), out, err, parsed.exit_code);
     parsed.run = options.has_value();
     if (options) {
         parsed.options = *options;
     }
     parsed.err = err.str();
     return parsed;
+}
+
+// More names than a window has tiles for, each of its own device (none exists).
+std::string thirty_three_ports() {
+    std::string ports = "/nonexistent/0";
+    for (int index = 1; index < 33; ++index) {
+        ports += ",/nonexistent/" + std::to_string(index);
+    }
+    return ports;
 }
 
 TEST(StationOptions, PortsOrEveryPortAndTheirMistakes) {
@@ -213,7 +219,9 @@ TEST(StationOptions, PortsOrEveryPortAndTheirMistakes) {
                                                {"--ports", "COM3", "--all-ports"},
                                                {"--trace", "/proc/version"},
                                                {"--report", "/proc"},
-                                               {"--watch"}}) {
+                                               {"--watch"},
+                                               {"--ports", "/dev/null,/dev/./null"},
+                                               {"--ports", thirty_three_ports()}}) {
         const Parsed parsed = parse(wrong);
         SCOPED_TRACE(wrong.front() + " " + wrong.back());
         EXPECT_FALSE(parsed.run);

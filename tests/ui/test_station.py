@@ -3,62 +3,31 @@ modems through real korvan-download-cli children, driven and read from outside t
 
     test_station.py CASE --app BIN --sim BIN --image-tool BIN --bell-watch BIN --shots DIR
 
-Runs itself under its own D-Bus session (dbus-run-session), which the accessibility bus needs.
+Runs itself under a D-Bus session of its own.
 """
 
-import argparse
 import fcntl
 import json
 import os
-import re
 import subprocess
 import sys
 import time
-import traceback
 
 TITLE = "Korvan Download Station"
 HERE = os.path.dirname(os.path.abspath(__file__))
 RECORD_COUNT = 224
-SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
 FLASH_TIMEOUT_S = 90
 
+from window_test_start import parse_args, rerun_under_dbus  # noqa: E402
 
-def parse_args():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case")
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--image-tool", required=True)
-    parser.add_argument("--bell-watch", required=True)
-    parser.add_argument("--shots", required=True)
-    args = parser.parse_args()
-    for name in ("app", "sim", "image_tool", "bell_watch", "shots"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    return args
-
-
-def rerun_under_dbus():
-    """The accessibility bus lives on the session bus: give this test one of its own."""
-    if os.environ.get("KORVAN_UI_TEST_DBUS") == "1":
-        return
-    env = dict(os.environ, KORVAN_UI_TEST_DBUS="1")
-    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), *sys.argv[1:]]
-    sys.exit(subprocess.run(command, env=env).returncode)
-
-
-rerun_under_dbus()
+rerun_under_dbus(__file__)
 
 # Imported only inside the D-Bus session: pyatspi connects at import time.
 import pyatspi  # noqa: E402
 import window_session as ws  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from korvan_sim import Simulator, com_ports_mapped_away  # noqa: E402
-from window_session import TestFailure, log, wait_until  # noqa: E402
-
-
-def expect(condition, message):
-    if not condition:
-        raise TestFailure(message)
+from window_session import TestFailure, expect, log, wait_until  # noqa: E402
 
 
 class PortHolder:
@@ -181,8 +150,7 @@ class Bench:
             return output.read().strip()
 
     def check_clean_exit(self):
-        output = self.program_output()
-        expect(not SANITIZER_REPORT.search(output), "sanitizer report:\n" + output)
+        ws.expect_no_sanitizer_report(self.program_output())
 
     def close(self):
         ws.stop_process(self.app)
@@ -321,30 +289,8 @@ CASES = {
 
 def main():
     args = parse_args()
-    case = CASES[args.case]
-    work_dir = ws.make_temp_dir("korvan-station-")
-    status = 1
-    try:
-        with ws.XSession(args.bell_watch, work_dir) as session:
-            bench = None
-            try:
-                bench = Bench(args, session, work_dir)
-                case(bench)
-                status = 0
-                log(f"{args.case}: passed")
-            except Exception as failure:  # any fault fails the case, with a picture
-                log(f"{args.case}: FAILED: {failure!r}")
-                traceback.print_exc()
-                session.screenshot(os.path.join(args.shots, f"failed-station-{args.case}.png"))
-            finally:
-                if bench is not None:
-                    bench.close()
-    finally:
-        if status == 0:
-            ws.remove_dir(work_dir)
-        else:
-            log(f"logs kept in {work_dir}")
-    return status
+    return ws.run_case(args, CASES[args.case], lambda session, work_dir: Bench(
+        args, session, work_dir), "korvan-station-", f"failed-station-{args.case}")
 
 
 if __name__ == "__main__":

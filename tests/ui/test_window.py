@@ -3,16 +3,14 @@ modem simulator and drive it from outside, reading what it shows through AT-SPI.
 
     test_window.py CASE --app BIN --sim BIN --image-tool BIN --bell-watch BIN --shots DIR
 
-Runs itself under its own D-Bus session (dbus-run-session), which the accessibility bus needs.
+Runs itself under a D-Bus session of its own.
 """
 
-import argparse
 import os
 import re
 import subprocess
 import sys
 import time
-import traceback
 
 MAIN_TITLE = "Korvan Download Utility"
 PROMPT_TITLE = "Specify Download File"
@@ -22,40 +20,17 @@ RECORD_SIZE = 1028
 RECORD_COUNT = 224
 SLOW_ERASE_MS = 6000
 HERE = os.path.dirname(os.path.abspath(__file__))
-SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
 
+from window_test_start import parse_args, rerun_under_dbus  # noqa: E402
 
-def parse_args():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("case")
-    parser.add_argument("--app", required=True)
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--image-tool", required=True)
-    parser.add_argument("--bell-watch", required=True)
-    parser.add_argument("--shots", required=True)
-    args = parser.parse_args()
-    for name in ("app", "sim", "image_tool", "bell_watch", "shots"):
-        setattr(args, name, os.path.abspath(getattr(args, name)))
-    return args
-
-
-def rerun_under_dbus():
-    """The accessibility bus lives on the session bus: give this test one of its own."""
-    if os.environ.get("KORVAN_UI_TEST_DBUS") == "1":
-        return
-    env = dict(os.environ, KORVAN_UI_TEST_DBUS="1")
-    command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), *sys.argv[1:]]
-    sys.exit(subprocess.run(command, env=env).returncode)
-
-
-rerun_under_dbus()
+rerun_under_dbus(__file__)
 
 # Imported only inside the D-Bus session: pyatspi connects at import time.
 import pyatspi  # noqa: E402
 import window_session as ws  # noqa: E402
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 from korvan_sim import Simulator, com_ports_mapped_away  # noqa: E402
-from window_session import TestFailure, log, wait_until  # noqa: E402
+from window_session import TestFailure, expect, log, wait_until  # noqa: E402
 
 
 def crc16_x25(data):
@@ -77,11 +52,6 @@ def expected_checksum_total(image_path):
         record = data[index * RECORD_SIZE:(index + 1) * RECORD_SIZE]
         total = (total + crc16_x25(record[4:])) & 0xFFFF
     return total
-
-
-def expect(condition, message):
-    if not condition:
-        raise TestFailure(message)
 
 
 class Run:
@@ -161,9 +131,7 @@ class Run:
             return output.read().strip()
 
     def check_clean_exit(self):
-        """A program that ended by itself must not have left sanitizer reports behind."""
-        output = self.program_output()
-        expect(not SANITIZER_REPORT.search(output), "sanitizer report:\n" + output)
+        ws.expect_no_sanitizer_report(self.program_output())
 
     def close(self):
         ws.stop_process(self.app)
@@ -454,30 +422,13 @@ def main():
     args = parse_args()
     case, with_modem = CASES[args.case]
     erase_ms = SLOW_ERASE_MS if args.case == "responsive_during_wait" else 100
-    work_dir = ws.make_temp_dir("korvan-ui-")
-    status = 1
-    try:
-        with ws.XSession(args.bell_watch, work_dir) as session:
-            run = None
-            try:
-                run = Run(args, session, work_dir)
-                run.map_ports(with_modem, erase_ms)
-                case(run)
-                status = 0
-                log(f"{args.case}: passed")
-            except Exception as failure:  # any fault of the program fails the case, with a picture
-                log(f"{args.case}: FAILED: {failure!r}")
-                traceback.print_exc()
-                session.screenshot(os.path.join(args.shots, f"failed-{args.case}.png"))
-            finally:
-                if run is not None:
-                    run.close()
-    finally:
-        if status == 0:
-            ws.remove_dir(work_dir)
-        else:
-            log(f"logs kept in {work_dir}")
-    return status
+
+    def start(session, work_dir):
+        run = Run(args, session, work_dir)
+        run.map_ports(with_modem, erase_ms)
+        return run
+
+    return ws.run_case(args, case, start, "korvan-ui-", f"failed-{args.case}")
 
 
 if __name__ == "__main__":

@@ -8,8 +8,10 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/support/command_line.h"
 namespace {
 
 struct Parsed {
@@ -20,17 +22,12 @@ struct Parsed {
 };
 
 Parsed parse(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "korvan-download");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
+    CommandLine line("korvan-download", std::move(arguments));
     std::ostringstream out;
     std::ostringstream err;
     Parsed parsed;
     parsed.run =
-        parse_window_options(static_cast<int>(argv.size()), argv.data(), out, err, parsed.exit_code)
-            .has_value();
+        parse_window_options(line.argc(), line.argv(), out, err, parsed.exit_code).has_value();
     parsed.out = out.str();
     parsed.err = err.str();
     return parsed;

@@ -4,18 +4,61 @@ labels, buttons and progress bars, xdotool for the mouse and keyboard, ImageMagi
 screenshots."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import traceback
 
 import pyatspi
 
 
+SANITIZER_REPORT = re.compile(r"ERROR: (Address|Leak)Sanitizer|runtime error:")
+
+
 class TestFailure(Exception):
     pass
+
+
+def expect(condition, message):
+    if not condition:
+        raise TestFailure(message)
+
+
+def expect_no_sanitizer_report(output):
+    """A program that ended by itself must not have left sanitizer reports behind."""
+    expect(not SANITIZER_REPORT.search(output), "sanitizer report:\n" + output)
+
+
+def run_case(args, case, start, temp_prefix, failed_shot):
+    """Runs case(subject) on a private X display, subject = start(session, work_dir): 0 when
+    it passed; on any fault 1, with a screenshot named failed_shot and the logs kept."""
+    work_dir = make_temp_dir(temp_prefix)
+    status = 1
+    try:
+        with XSession(args.bell_watch, work_dir) as session:
+            subject = None
+            try:
+                subject = start(session, work_dir)
+                case(subject)
+                status = 0
+                log(f"{args.case}: passed")
+            except Exception as failure:  # any fault of the program fails the case
+                log(f"{args.case}: FAILED: {failure!r}")
+                traceback.print_exc()
+                session.screenshot(os.path.join(args.shots, failed_shot + ".png"))
+            finally:
+                if subject is not None:
+                    subject.close()
+    finally:
+        if status == 0:
+            remove_dir(work_dir)
+        else:
+            log(f"logs kept in {work_dir}")
+    return status
 
 
 def wait_until(description, predicate, timeout_s, interval_s=0.1):

@@ -1,13 +1,12 @@
 #include "tools/download_cli/production_line.h"
 
-#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "port/port_discovery.h"
 #include "station/interrupts.h"
 #include "station/line_report.h"
+#include "station/port_names.h"
 #include "station/station.h"
 #include "tools/download_cli/console_host.h"
 #include "tools/download_cli/image_check.h"
@@ -78,24 +77,6 @@ LineOutput output_for(const CliOptions& options) {
         return LineOutput::events;
     }
     return stdout_is_terminal() ? LineOutput::terminal : LineOutput::plain;
-}
-
-// The first device two of the ports lead to, if any, also under two names (a by-id link
-// and its target): two downloads on one line would garble each other.
-std::string device_named_twice(const std::vector<std::string>& ports) {
-    std::vector<std::string> identities;
-    for (const std::string& port : ports) {
-        const std::string device = device_for_port(port);
-        if (device.empty()) {
-            continue;  // no device behind it (yet): that port's own failure
-        }
-        const std::string identity = device_identity(device);
-        if (std::find(identities.begin(), identities.end(), identity) != identities.end()) {
-            return device;
-        }
-        identities.push_back(identity);
-    }
-    return {};
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "station/line_report.h"
+#include "station/port_names.h"
 #include "tools/download_cli/cli_options.h"
 #include "tools/download_cli/output_files.h"
 #include "tools/download_cli/printable_text.h"
@@ -116,6 +117,16 @@ std::optional<StationOptions> parse_station_options(int argc, char** argv, std::
     if (has_empty_name(options.ports)) {
         // An empty name would reach a download as no port at all, which searches every port.
         exit_code = usage_error(err, "--ports holds an empty name");
+        return std::nullopt;
+    }
+    if (options.ports.size() > STATION_MAX_TILES) {
+        exit_code = usage_error(err, "--ports names " + std::to_string(options.ports.size()) +
+                                         " ports; the window has tiles for " +
+                                         std::to_string(STATION_MAX_TILES));
+        return std::nullopt;
+    }
+    if (const std::string twice = device_named_twice(options.ports); !twice.empty()) {
+        exit_code = usage_error(err, "--ports names " + printable(twice) + " twice");
         return std::nullopt;
     }
     options.all_ports = options.ports.empty();

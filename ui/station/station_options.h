@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -11,6 +12,9 @@
 // Exit status after a command line that cannot be used (as sysexits' EX_USAGE), the same as
 // the other programs'.
 inline constexpr int STATION_USAGE_ERROR = 64;
+
+// The most ports a station window has tiles for: more than this in --ports is refused.
+inline constexpr std::size_t STATION_MAX_TILES = 32;
 
 // What korvan-station's command line asks for. The station always watches: each modem that
 // appears on one of its ports is flashed once, and the port then waits for it to go.
@@ -26,8 +30,8 @@ struct StationOptions {
 // Parses the command line before any window exists. Returns the options, or nothing when the
 // program is to exit at once (help, version or a usage error) with exit_code set and the text
 // written to out (help, version) or err (usage error). Without --ports every port is taken.
-// A report that cannot take lines, or a trace that is no directory, is a usage error: found
-// before any modem is touched.
+// More ports than tiles, one device named twice, a report that cannot take lines or a trace
+// that is no directory is a usage error: found before any modem is touched.
 std::optional<StationOptions> parse_station_options(int argc, char** argv, std::ostream& out,
                                                     std::ostream& err, int& exit_code);
 

@@ -3,17 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "tests/support/command_line.h"
 namespace {
 
 std::optional<CliOptions> parse(std::vector<std::string> arguments, int& exit_code) {
-    arguments.insert(arguments.begin(), "korvan-download-cli");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    return parse_cli_options(static_cast<int>(argv.size()), argv.data(), exit_code);
+    CommandLine line("korvan-download-cli", std::move(arguments));
+    return parse_cli_options(line.argc(), line.argv(), exit_code);
 }
 
 TEST(CliOptions, NoArgumentsSearchEveryPortWithoutPresetImage) {
