@@ -10,6 +10,7 @@
 #include "tools/download_cli/printable_text.h"
 #include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
+#include "ui/station/station_options.h"
 #include "ui/station/tile_model.h"
 
 namespace {
@@ -366,7 +367,7 @@ void StationWindow::refresh_header() {
     facts.closing = closing_;
     facts.running = station_.running_count();
     facts.ports = static_cast<int>(station_.current_runs().size());
-    facts.tiles = std::min(facts.ports, static_cast<int>(MAX_TILES));
+    facts.tiles = std::min(facts.ports, static_cast<int>(STATION_MAX_TILES));
     const Header header = header_of(facts);
     set_text(image_line_, header.image);
     set_text(report_line_, header.report);
@@ -378,7 +379,9 @@ void StationWindow::refresh_tiles() {
     const auto now = std::chrono::steady_clock::now();
     std::vector<TilePicture> pictures;
     for (const PortRun* run : station_.current_runs()) {
-        if (pictures.size() == MAX_TILES) {
+        // 16 at once on a 1280x1024 screen, the rest by scrolling; the header counts the
+        // ports beyond them, which --all-ports can find.
+        if (pictures.size() == STATION_MAX_TILES) {
             break;
         }
         const Tile tile = tile_of(*run, adapters_.label_of(*run), now);

@@ -37,10 +37,6 @@ class StationWindow : public StationView {
     void show_ports(const std::vector<const PortRun*>& runs) override;
 
   private:
-    // The tiles a window shows: 16 at once on a 1280x1024 screen, the rest by scrolling; the
-    // header counts the ports beyond them.
-    static constexpr std::size_t MAX_TILES = 32;
-
     static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     void make_controls();
