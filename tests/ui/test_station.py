@@ -44,17 +44,16 @@ class PortHolder:
             self.fd = None
 
 
-class Bench:
+class Bench(ws.ProgramUnderTest):
     """A folder with an image, modems.cfg and the simulated modems, each on a link named after
     its role; the station started there with those links as its ports."""
 
     def __init__(self, args, session, folder):
+        super().__init__()
         self.args = args
         self.session = session
         self.folder = folder
         self.sims = {}
-        self.app = None
-        self.application = None
         self.report = os.path.join(folder, "report.jsonl")
         self.traces = os.path.join(folder, "traces")
         os.mkdir(self.traces)
@@ -77,15 +76,9 @@ class Bench:
         return os.path.join(self.folder, name)
 
     def start(self, *arguments):
-        env = dict(self.session.env)
-        env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp") + \
-            ":print_suppressions=0"
-        env = com_ports_mapped_away(self.folder, {}, env)
-        self.app_log = open(os.path.join(self.folder, "station.log"), "w")
-        self.app = subprocess.Popen([self.args.app, *arguments], cwd=self.folder, env=env,
-                                    stdout=self.app_log, stderr=subprocess.STDOUT)
-        self.application = wait_until("the station on the accessibility bus",
-                                      lambda: ws.find_application("korvan-station"), 30)
+        env = com_ports_mapped_away(self.folder, {}, ws.sanitizer_env(self.session.env))
+        self.start_program([self.args.app, *arguments], self.folder, env,
+                           os.path.join(self.folder, "station.log"), "korvan-station", 30)
         return self.window()
 
     def window(self):
@@ -137,29 +130,15 @@ class Bench:
         with open(self.report) as report:
             return [json.loads(line) for line in report.read().splitlines()]
 
-    def alive(self):
-        return self.app.poll() is None
-
     def shot(self, name):
         path = os.path.join(self.args.shots, "station-" + name + ".png")
         self.session.screenshot(path)
         log(f"screenshot {path} (bells so far: {self.session.bells.count})")
 
-    def program_output(self):
-        with open(self.app_log.name) as output:
-            return output.read().strip()
-
-    def check_clean_exit(self):
-        ws.expect_no_sanitizer_report(self.program_output())
-
     def close(self):
-        ws.stop_process(self.app)
+        self.stop_program()
         for sim in self.sims.values():
             sim.stop()
-        if self.app is not None:
-            output = self.program_output()
-            if output:
-                log("station output:\n" + output)
 
 
 def has(*words):

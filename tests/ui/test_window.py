@@ -54,23 +54,20 @@ def expected_checksum_total(image_path):
     return total
 
 
-class Run:
+class Run(ws.ProgramUnderTest):
     """One start of korvan-download with every COM port mapped: the simulator's line on COM3
     (searched first) when there is a simulator, a path that does not exist for the others."""
 
     def __init__(self, args, session, work_dir):
+        super().__init__()
         self.args = args
         self.session = session
         self.work_dir = work_dir
         self.sim = None
-        self.app = None
-        self.application = None
         self.env = None
 
     def map_ports(self, with_modem, erase_ms):
-        env = dict(self.session.env)
-        env["LSAN_OPTIONS"] = "suppressions=" + os.path.join(HERE, "lsan.supp") + \
-            ":print_suppressions=0"
+        env = ws.sanitizer_env(self.session.env)
         devices = {}
         if with_modem:
             self._start_simulator(erase_ms)
@@ -87,11 +84,8 @@ class Run:
         wait_until("the simulator's link", lambda: os.path.exists(link), 5)
 
     def start(self, *arguments):
-        self.app_log = open(os.path.join(self.work_dir, "app.log"), "w")
-        self.app = subprocess.Popen([self.args.app, *arguments], cwd=self.work_dir, env=self.env,
-                                    stdout=self.app_log, stderr=subprocess.STDOUT)
-        self.application = wait_until("the program on the accessibility bus",
-                                      lambda: ws.find_application("korvan-download"), 20)
+        self.start_program([self.args.app, *arguments], self.work_dir, self.env,
+                           os.path.join(self.work_dir, "app.log"), "korvan-download", 20)
         return self.main_window()
 
     def main_window(self):
@@ -114,9 +108,6 @@ class Run:
     def wait_status(self, description, predicate, timeout_s):
         return wait_until(description, lambda: predicate(self.status()), timeout_s)
 
-    def alive(self):
-        return self.app.poll() is None
-
     def wait_ended(self, timeout_s=10):
         wait_until("the program to end", lambda: not self.alive(), timeout_s)
         self.check_clean_exit()
@@ -126,21 +117,10 @@ class Run:
         self.session.screenshot(path)
         log(f"screenshot {path}")
 
-    def program_output(self):
-        with open(self.app_log.name) as output:
-            return output.read().strip()
-
-    def check_clean_exit(self):
-        ws.expect_no_sanitizer_report(self.program_output())
-
     def close(self):
-        ws.stop_process(self.app)
+        self.stop_program()
         if self.sim is not None:
             self.sim.stop()
-        if self.app is not None:
-            output = self.program_output()
-            if output:
-                log("program output:\n" + output)
 
 
 def extents(accessible):

@@ -33,6 +33,45 @@ def expect_no_sanitizer_report(output):
     expect(not SANITIZER_REPORT.search(output), "sanitizer report:\n" + output)
 
 
+def sanitizer_env(env):
+    """env with the leak checker told about the toolkit's own leaks, which are not ours."""
+    suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lsan.supp")
+    return dict(env, LSAN_OPTIONS=f"suppressions={suppressions}:print_suppressions=0")
+
+
+class ProgramUnderTest:
+    """One window program started on the private display, its output kept in a log."""
+
+    def __init__(self):
+        self.app = None
+        self.app_log = None
+        self.application = None
+
+    def start_program(self, command, cwd, env, log_path, bus_name, timeout_s):
+        self.app_log = open(log_path, "w")
+        self.app = subprocess.Popen(command, cwd=cwd, env=env, stdout=self.app_log,
+                                    stderr=subprocess.STDOUT)
+        self.application = wait_until(f"{bus_name} on the accessibility bus",
+                                      lambda: find_application(bus_name), timeout_s)
+
+    def alive(self):
+        return self.app.poll() is None
+
+    def program_output(self):
+        with open(self.app_log.name) as output:
+            return output.read().strip()
+
+    def check_clean_exit(self):
+        expect_no_sanitizer_report(self.program_output())
+
+    def stop_program(self):
+        stop_process(self.app)
+        if self.app is not None:
+            output = self.program_output()
+            if output:
+                log("program output:\n" + output)
+
+
 def run_case(args, case, start, temp_prefix, failed_shot):
     """Runs case(subject) on a private X display, subject = start(session, work_dir): 0 when
     it passed; on any fault 1, with a screenshot named failed_shot and the logs kept."""
