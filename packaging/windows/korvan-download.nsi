@@ -56,6 +56,7 @@ Section "Install"
   ; The manual pages as text: Windows has no man.
   File "${BIN_DIR}/korvan-download.txt"
   File "${BIN_DIR}/korvan-download-cli.txt"
+  File "${BIN_DIR}/korvan-station.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; The shortcut starts the program in its own folder, where an administrator can keep
@@ -87,6 +88,7 @@ Section "Uninstall"
   Delete "$INSTDIR\korvan-station.exe"
   Delete "$INSTDIR\korvan-download.txt"
   Delete "$INSTDIR\korvan-download-cli.txt"
+  Delete "$INSTDIR\korvan-station.txt"
   Delete "$INSTDIR\uninstall.exe"
   ; Only if empty: files a user put here (modems.cfg, images) stay.
   RMDir "$INSTDIR"

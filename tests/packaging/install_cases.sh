@@ -162,7 +162,7 @@ check_silent_install() {
         fail "no Start-menu shortcut to the station" || return 1
     # Beside each program its manual page as text, Windows line ends and all.
     local program
-    for program in korvan-download korvan-download-cli; do
+    for program in korvan-download korvan-download-cli korvan-station; do
         grep -q "^ *$program *- .*"$'\r'"\$" "$installed/$program.txt" ||
             fail "no manual page $program.txt beside the programs" || return 1
     done

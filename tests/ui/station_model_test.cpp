@@ -8,6 +8,7 @@
 
 #include "station/port_run.h"
 #include "tests/support/command_line.h"
+#include "ui/station/adapter_labels.h"
 #include "ui/station/header_model.h"
 #include "ui/station/station_options.h"
 #include "ui/station/tile_model.h"
@@ -120,6 +121,24 @@ TEST(StationTile, TextFromOutsideIsShownEscaped) {
     EXPECT_EQ(adapter_label(AdapterIdentity{}), "");
 }
 
+// A replugged port may lead to another adapter: its label is asked for again at each new
+// download, and only then.
+TEST(StationTile, AdapterLabelIsLookedUpOncePerDownload) {
+    std::vector<std::string> asked;
+    AdapterLabels labels([&asked](const std::string& device) {
+        asked.push_back(device);
+        return "adapter " + std::to_string(asked.size());
+    });
+    PortRun run = running();
+    run.device = "/dev/ttyUSB0";
+    EXPECT_EQ(labels.label_of(run), "adapter 1");
+    EXPECT_EQ(labels.label_of(run), "adapter 1");
+    run.started += 90s;
+    EXPECT_EQ(labels.label_of(run), "adapter 2");
+    EXPECT_EQ(labels.label_of(run), "adapter 2");
+    EXPECT_EQ(asked, (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB0"}));
+}
+
 TEST(StationHeader, SaysImageReportTotalsAndPause) {
     HeaderFacts facts;
     facts.flashed = 12;
@@ -143,6 +162,10 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     facts.closing = true;
     facts.running = 1;
     EXPECT_EQ(header_of(facts).state, "Closing once the flash in progress finishes");
+    facts.ports = 40;
+    facts.tiles = 32;
+    EXPECT_EQ(header_of(facts).state,
+              "Closing once the flash in progress finishes; 8 of 40 ports have no tile");
     EXPECT_EQ(flashes_per_hour(0, 0s), 0);
 }
 

@@ -37,6 +37,15 @@ flash_matches_image() {
     cmp -s "$1/image.dl" "$1/flash.bin" || fail "flashed records differ from the image"
 }
 
+# sim_on N NAME [simulator options...]: a simulator behind COMn (map_com_ports first points
+# every port at nothing).
+sim_on() {
+    local port=$1
+    shift
+    start_sim "$@" || fail "simulator $1 did not start" || return 1
+    ln -sfn "$sim_device" "$work/com/com$port"
+}
+
 case_folder() {
     local folder="$work/$1"
     mkdir -p "$folder"
@@ -163,20 +172,11 @@ case_cli_no_modem() {
 # Two modems at once, one child process per port: COM3 completes, COM4 fails at record 100;
 # the report holds one object per port and the exit status says not every port completed.
 case_cli_two_port_batch() {
-    local dir first_pid first_device
+    local dir
     dir=$(case_folder cli_two_port_batch)
-    start_sim two_port_com3 --flash-out "$dir/flash.bin" || fail "simulator did not start" ||
-        return 1
-    first_pid=$sim_pid
-    first_device=$sim_device
-    if ! start_sim two_port_com4 --wrong-tag 100; then
-        kill "$first_pid"
-        wait "$first_pid" 2>/dev/null || true
-        fail "second simulator did not start"
-        return 1
-    fi
-    map_com_ports 3 "$first_device"
-    ln -sfn "$sim_device" "$work/com/com4"
+    map_com_ports
+    sim_on 3 two_port_com3 --flash-out "$dir/flash.bin" || return 1
+    sim_on 4 two_port_com4 --wrong-tag 100 || return 1
     start_wineserver
     local status=0
     (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
@@ -184,8 +184,6 @@ case_cli_two_port_batch() {
         status=$?
     stop_wineserver
     stop_sim
-    kill "$first_pid" 2>/dev/null || true
-    wait "$first_pid" 2>/dev/null || true
     ((status == 1)) || fail "exit status $status, expected 1" || return 1
     local objects
     objects=$(wc -l <"$dir/report.jsonl")
@@ -325,20 +323,11 @@ PYTHON
 # to the COM10 adapter's ids it flashes the modem there, beyond the plain search of
 # COM1..COM9, and sends nothing to the modem on COM3.
 case_cli_port_list() {
-    local dir com3_pid com3_device
+    local dir
     dir=$(case_folder cli_port_list)
-    start_sim port_list_com3 --log "$dir/com3.log" || fail "simulator did not start" ||
-        return 1
-    com3_pid=$sim_pid
-    com3_device=$sim_device
-    if ! start_sim port_list_com10 --flash-out "$dir/flash.bin"; then
-        kill "$com3_pid"
-        wait "$com3_pid" 2>/dev/null || true
-        fail "second simulator did not start"
-        return 1
-    fi
-    map_com_ports 3 "$com3_device"
-    ln -sfn "$sim_device" "$work/com/com10"
+    map_com_ports
+    sim_on 3 port_list_com3 --log "$dir/com3.log" || return 1
+    sim_on 10 port_list_com10 --flash-out "$dir/flash.bin" || return 1
     start_wineserver
     import_registry "$root/tests/windows/port_devices.reg"
     local json_status=0 text_status=0 all_status=0
@@ -353,8 +342,6 @@ case_cli_port_list() {
     remove_port_devices
     stop_wineserver
     stop_sim
-    kill "$com3_pid" 2>/dev/null || true
-    wait "$com3_pid" 2>/dev/null || true
     ((json_status == 0 && text_status == 0)) ||
         fail "--list-ports exited with $json_status (--json) and $text_status" || return 1
     local problems
@@ -592,29 +579,18 @@ report_line_count() {
 # running; Yes leaves the window up until COM4's flash has finished, and then it exits with
 # 0; the report holds both complete lines. A station with nothing running closes at once.
 case_station_window() {
-    local dir first_pid first_device window question
+    local dir window
     dir=$(case_folder station_window)
-    start_sim station_com3 --flash-out "$dir/flash.bin" || fail "simulator did not start" ||
-        return 1
-    first_pid=$sim_pid
-    first_device=$sim_device
-    if ! start_sim station_com4 --line-rate 115200 --log "$dir/sim4.log" \
-        --flash-out "$dir/flash4.bin"; then
-        kill "$first_pid"
-        wait "$first_pid" 2>/dev/null || true
-        fail "second simulator did not start"
-        return 1
-    fi
-    map_com_ports 3 "$first_device"
-    ln -sfn "$sim_device" "$work/com/com4"
+    map_com_ports
+    sim_on 3 station_com3 --flash-out "$dir/flash.bin" || return 1
+    sim_on 4 station_com4 --line-rate 115200 --log "$dir/sim4.log" \
+        --flash-out "$dir/flash4.bin" || return 1
     start_wineserver
     start_station "$dir" --ports COM3,COM4 --image image.dl --report report.jsonl
     station_window_closes_after_flash "$dir"
     local checked=$?
     stop_wineserver
     stop_sim
-    kill "$first_pid" 2>/dev/null || true
-    wait "$first_pid" 2>/dev/null || true
     ((checked == 0)) || return 1
     window_result_is "$dir" 0 || return 1
     local lines
@@ -672,4 +648,105 @@ station_window_closes_after_flash() {
         return 1
     screenshot "$window" "$work/screenshots/station-window-closing.png"
     wait_for_exit "$gui_pid" 60 || fail "the station did not quit after the flash" || return 1
+}
+
+# download_children: the station's downloads running now (Wine shows them under a Windows
+# path).
+download_children() {
+    pgrep -f 'korvan-download-cli\.exe --port ' || true
+}
+
+# wait_for_no_download SECONDS: true once the station runs no download.
+wait_for_no_download() {
+    local deadline=$((SECONDS + $1))
+    while ((SECONDS < deadline)); do
+        [[ -z "$(download_children)" ]] && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
+# The station watching two ports with --port-filter vid=0403: it keeps COM3, port_devices.reg's
+# FTDI adapter, and leaves out COM4, whose modem is sent nothing. COM3's first modem never
+# answers, so the station tries it again every few seconds; Pause stops that, and a modem that
+# does answer, put there meanwhile, is flashed only after Resume. Its report line names the
+# adapter its tile shows. The window, made smaller and larger again, keeps working.
+case_station_window_watch() {
+    local dir answering
+    dir=$(case_folder station_window_watch)
+    map_com_ports
+    start_sim watch_answering --log "$dir/com3.log" --flash-out "$dir/flash.bin" ||
+        fail "simulator did not start" || return 1
+    answering=$sim_device
+    sim_on 3 watch_silent --silent --log "$dir/silent.log" || return 1
+    sim_on 4 watch_com4 --log "$dir/com4.log" || return 1
+    start_wineserver
+    import_registry "$root/tests/windows/port_devices.reg"
+    start_station "$dir" --ports COM3,COM4 --port-filter vid=0403 --image image.dl \
+        --report report.jsonl
+    station_window_pauses "$dir" "$answering"
+    local checked=$?
+    remove_port_devices
+    stop_wineserver
+    stop_sim
+    ((checked == 0)) || return 1
+    window_result_is "$dir" 0 || return 1
+    (($(report_line_count "$dir") == 1)) &&
+        grep -q '"port":"COM3".*"usb_serial":"A50285BI".*"result":"complete"' "$dir/report.jsonl" ||
+        fail "not one complete line for COM3's adapter: $(cat "$dir/report.jsonl")" || return 1
+    [[ ! -s "$dir/com4.log" ]] || fail "the modem on COM4 was sent: $(head -c 200 "$dir/com4.log")" ||
+        return 1
+    flash_matches_image "$dir" || return 1
+}
+
+# The window part of case_station_window_watch.
+station_window_pauses() {
+    local dir=$1 answering=$2 window
+    window=$(wait_for_window "Korvan Download Station" 30) || fail "no station window" ||
+        return 1
+    wait_for_file_lines "$dir/silent.log" "^AT" 1 30 || fail "COM3 was not tried" || return 1
+    press_keys "$window" alt+p
+    sleep 0.5
+    wait_for_no_download 30 || fail "a try on COM3 did not end" || return 1
+    ln -sfn "$answering" "$work/com/com3"
+    # Longer than the station waits between two tries of a port.
+    sleep 4
+    [[ ! -s "$dir/com3.log" ]] || fail "a paused station tried COM3 again" || return 1
+    screenshot "$window" "$work/screenshots/station-window-paused.png"
+    press_keys "$window" alt+r
+    wait_for_file_lines "$dir/com3.log" "^record " 20 30 || fail "Resume started no flash" ||
+        return 1
+    station_window_resizes "$window" || return 1
+    wait_for_file_lines "$dir/report.jsonl" '"port":"COM3"' 1 60 ||
+        fail "COM3's flash was not reported" || return 1
+    sleep 1
+    screenshot "$window" "$work/screenshots/station-window-adapter.png"
+    press_keys "$window" alt+F4
+    wait_for_exit "$gui_pid" 15 || fail "the station did not close" || return 1
+}
+
+# station_window_resizes WINDOW: dragged by its lower right corner (Wine draws and sizes an
+# unmanaged window's frame itself, as Windows does) to a smaller size and a larger one again,
+# the window takes each size and goes on.
+station_window_resizes() {
+    local window=$1 size width height
+    for size in 640x480 1200x900; do
+        width=${size%x*}
+        height=${size#*x}
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        xdotool mousemove $((X + WIDTH - 2)) $((Y + HEIGHT - 2)) mousedown 1
+        sleep 0.2
+        xdotool mousemove $((X + (WIDTH + width) / 2)) $((Y + (HEIGHT + height) / 2))
+        sleep 0.2
+        xdotool mousemove $((X + width - 2)) $((Y + height - 2))
+        sleep 0.2
+        xdotool mouseup 1
+        sleep 1
+        kill -0 "$gui_pid" 2>/dev/null || fail "the station ended when resized to $size" ||
+            return 1
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        ((WIDTH - width <= 4 && width - WIDTH <= 4 && HEIGHT - height <= 4 &&
+            height - HEIGHT <= 4)) || fail "dragged to $size, is ${WIDTH}x$HEIGHT" || return 1
+        screenshot "$window" "$work/screenshots/station-window-$size.png"
+    done
 }

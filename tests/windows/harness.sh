@@ -102,15 +102,16 @@ stop_wineserver() {
     check_com_ports
 }
 
-sim_pid=""
-# start_sim NAME [simulator options...]: starts the simulator, sets sim_device to its pty.
+sim_pids=()
+# start_sim NAME [simulator options...]: starts a simulator, sets sim_device to its pty.
+# stop_sim stops every simulator started so far.
 start_sim() {
     local name=$1
     shift
     rm -f "$work/$name.sim.out"
     "$native_bin/korvan-modem-sim" --erase-ms 100 "$@" >"$work/$name.sim.out" \
         2>"$work/$name.sim.err" &
-    sim_pid=$!
+    sim_pids+=($!)
     local tries=0
     while [[ ! -s "$work/$name.sim.out" ]] && ((tries < 100)); do
         sleep 0.05
@@ -121,11 +122,12 @@ start_sim() {
 }
 
 stop_sim() {
-    if [[ -n "$sim_pid" ]]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-        sim_pid=""
-    fi
+    local pid
+    for pid in "${sim_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    sim_pids=()
 }
 
 xvfb_pid=""

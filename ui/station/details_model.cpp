@@ -1,11 +1,19 @@
 #include "ui/station/details_model.h"
 
+#include "station/line_report.h"
 #include "tools/download_cli/printable_text.h"
 
+std::vector<std::pair<std::string, std::string>> report_fields(const PortRun& run) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    const nlohmann::ordered_json line = report_object(run, KORVAN_VERSION);
+    for (const auto& [name, value] : line.items()) {
+        fields.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());
+    }
+    return fields;
+}
+
 std::string details_text(const std::string& port, const std::string& adapter,
-                         const std::optional<PortRun>& last_run,
-                         const std::vector<std::pair<std::string, std::string>>& report_fields,
-                         const std::string& note) {
+                         const std::optional<PortRun>& last_run, const std::string& note) {
     std::string text = "Port: " + printable(port) + "\n";
     if (!adapter.empty()) {
         text += "Adapter: " + printable(adapter) + "\n";
@@ -22,7 +30,7 @@ std::string details_text(const std::string& port, const std::string& adapter,
                                           : printable(last_run->trace_path)) +
             "\n";
     text += "Report line:\n";
-    for (const auto& [name, value] : report_fields) {
+    for (const auto& [name, value] : report_fields(*last_run)) {
         text += "  " + printable(name) + ": " + printable(value) + "\n";
     }
     return text;

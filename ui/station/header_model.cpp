@@ -12,6 +12,16 @@ std::string in_progress_finish(int running) {
                         : "the " + std::to_string(running) + " flashes in progress finish";
 }
 
+// A port without a tile is flashed all the same, so the operator must know it is there.
+std::string untiled(const HeaderFacts& facts) {
+    const int unseen = facts.ports - facts.tiles;
+    if (unseen <= 0) {
+        return "";
+    }
+    return "; " + std::to_string(unseen) + " of " + std::to_string(facts.ports) +
+           (unseen == 1 ? " ports has no tile" : " ports have no tile");
+}
+
 std::string state_of(const HeaderFacts& facts) {
     if (facts.closing) {
         return "Closing once " + in_progress_finish(facts.running);
@@ -47,6 +57,6 @@ Header header_of(const HeaderFacts& facts) {
                     std::to_string(facts.flashed - facts.completed) + "   " +
                     std::to_string(flashes_per_hour(facts.flashed, facts.running_for)) +
                     " per hour";
-    header.state = state_of(facts);
+    header.state = state_of(facts) + untiled(facts);
     return header;
 }

@@ -14,13 +14,16 @@ struct HeaderFacts {
     bool paused = false;
     bool closing = false;  // the window closes once the running flashes are done
     int running = 0;       // flashes in progress
+    int ports = 0;         // the ports the station watches
+    int tiles = 0;         // of those, the ones the window has room to show a tile for
 };
 
 struct Header {
     std::string image;   // "Image: /srv/fw.dl (checksum total 1a2b)", "Image: from modems.cfg"
     std::string report;  // "Report: /srv/report.jsonl", "Report: none"
     std::string totals;  // "Flashed 12   Complete 11   Failed 1   36 per hour"
-    std::string state;   // "Watching for modems", "Paused: ...", "Closing once ..."
+    std::string state;   // "Watching for modems", "Paused: ...", "Closing once ...", and
+                         // "; 8 of 40 ports have no tile" when some go unseen
 };
 
 Header header_of(const HeaderFacts& facts);

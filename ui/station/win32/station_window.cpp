@@ -6,11 +6,11 @@
 #include <utility>
 
 #include "engine/download_image.h"
-#include "station/line_report.h"
 #include "tools/download_cli/image_check.h"
 #include "tools/download_cli/printable_text.h"
 #include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
+#include "ui/station/station_options.h"
 #include "ui/station/tile_model.h"
 
 namespace {
@@ -333,23 +333,6 @@ void StationWindow::show_ports(const std::vector<const PortRun*>&) {
     changed_ = true;
 }
 
-namespace {
-
-// The report line's members as the details show them: strings as they are, numbers as
-// written.
-using ReportFields = std::vector<std::pair<std::string, std::string>>;
-
-ReportFields report_fields(const PortRun& run) {
-    ReportFields fields;
-    const nlohmann::ordered_json line = report_object(run, KORVAN_VERSION);
-    for (const auto& [name, value] : line.items()) {
-        fields.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());
-    }
-    return fields;
-}
-
-}  // namespace
-
 // The chosen tile's port: its last final message, the report line's fields and the trace.
 void StationWindow::show_details() {
     const std::vector<const PortRun*> runs = station_.current_runs();
@@ -367,7 +350,7 @@ void StationWindow::show_details() {
         }
     }
     const auto note = notes_.find(port);
-    ask(details_text(port, "", last, last ? report_fields(*last) : ReportFields{},
+    ask(details_text(port, adapters_.label_of(*runs[index]), last,
                      note == notes_.end() ? "" : note->second),
         MB_OK | MB_ICONINFORMATION);
 }
@@ -383,6 +366,8 @@ void StationWindow::refresh_header() {
     facts.paused = station_.paused();
     facts.closing = closing_;
     facts.running = station_.running_count();
+    facts.ports = static_cast<int>(station_.current_runs().size());
+    facts.tiles = std::min(facts.ports, static_cast<int>(STATION_MAX_TILES));
     const Header header = header_of(facts);
     set_text(image_line_, header.image);
     set_text(report_line_, header.report);
@@ -394,10 +379,12 @@ void StationWindow::refresh_tiles() {
     const auto now = std::chrono::steady_clock::now();
     std::vector<TilePicture> pictures;
     for (const PortRun* run : station_.current_runs()) {
-        if (pictures.size() == MAX_TILES) {
+        // 16 at once on a 1280x1024 screen, the rest by scrolling; the header counts the
+        // ports beyond them, which --all-ports can find.
+        if (pictures.size() == STATION_MAX_TILES) {
             break;
         }
-        const Tile tile = tile_of(*run, "", now);
+        const Tile tile = tile_of(*run, adapters_.label_of(*run), now);
         const TileRgb shade = rgb_of(tile.colour);
         TilePicture picture;
         picture.lines.push_back(tile.adapter.empty() ? tile.port

@@ -9,6 +9,7 @@
 
 #include "station/station.h"
 #include "station/station_view.h"
+#include "ui/station/adapter_labels.h"
 #include "ui/station/win32/tile_panel.h"
 
 // The station window: a header (image, report, totals, paused or closing), Pause/Resume,
@@ -36,9 +37,6 @@ class StationWindow : public StationView {
     void show_ports(const std::vector<const PortRun*>& runs) override;
 
   private:
-    // The tiles a window shows: 16 at once on a 1280x1024 screen, the rest by scrolling.
-    static constexpr std::size_t MAX_TILES = 32;
-
     static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     void make_controls();
@@ -69,6 +67,7 @@ class StationWindow : public StationView {
     HWND details_button_ = nullptr;
     HWND close_button_ = nullptr;
     TilePanel tiles_;
+    AdapterLabels adapters_;
     std::map<std::string, std::string> notes_;  // the station's last word about each port
     int flashed_seen_ = 0;
     int completed_seen_ = 0;

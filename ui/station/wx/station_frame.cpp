@@ -10,7 +10,6 @@
 #include <wx/wrapsizer.h>
 
 #include "station/interrupts.h"
-#include "station/line_report.h"
 #include "tools/download_cli/printable_text.h"
 #include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
@@ -39,16 +38,6 @@ bool is_outcome(TileState state) {
 
 wxString ascii(const std::string& text) {
     return wxString::FromAscii(text.c_str());
-}
-
-// The report line's members as the details show them: strings as they are, numbers as
-// written.
-std::vector<std::pair<std::string, std::string>> fields_of(const nlohmann::ordered_json& line) {
-    std::vector<std::pair<std::string, std::string>> fields;
-    for (const auto& [name, value] : line.items()) {
-        fields.emplace_back(name, value.is_string() ? value.get<std::string>() : value.dump());
-    }
-    return fields;
 }
 
 }  // namespace
@@ -261,7 +250,7 @@ void StationFrame::show_details(const TilePanel* tile) {
     for (std::size_t index = 0; index < tiles_.size() && index < runs.size(); ++index) {
         if (tiles_[index] == tile) {
             port = runs[index]->port;
-            adapter = adapter_of(*runs[index]);
+            adapter = adapters_.label_of(*runs[index]);
         }
     }
     std::optional<PortRun> last;
@@ -271,10 +260,8 @@ void StationFrame::show_details(const TilePanel* tile) {
         }
     }
     const auto note = notes_.find(port);
-    const std::string text = details_text(port, adapter, last,
-                                          last ? fields_of(report_object(*last, KORVAN_VERSION))
-                                               : std::vector<std::pair<std::string, std::string>>{},
-                                          note == notes_.end() ? "" : note->second);
+    const std::string text =
+        details_text(port, adapter, last, note == notes_.end() ? "" : note->second);
 
     wxDialog details(this, wxID_ANY, "Details: " + ascii(printable(port)), wxDefaultPosition,
                      wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
@@ -343,7 +330,7 @@ void StationFrame::refresh_tiles() {
         added = true;
     }
     for (std::size_t index = 0; index < runs.size(); ++index) {
-        const Tile tile = tile_of(*runs[index], adapter_of(*runs[index]), now);
+        const Tile tile = tile_of(*runs[index], adapters_.label_of(*runs[index]), now);
         TileState& before = states_[runs[index]->port];
         if (is_outcome(tile.state) && !is_outcome(before)) {
             // A failure rings twice: heard from across the bench without looking.
@@ -364,16 +351,4 @@ void StationFrame::ring_bells(steady_clock::time_point now) {
         --bells_due_;
         next_bell_ = now + BELL_GAP;
     }
-}
-
-std::string StationFrame::adapter_of(const PortRun& run) {
-    // Looked up once per download: another adapter may take the same name after a replug,
-    // but not in the middle of a flash.
-    AdapterName& known = adapters_[run.device];
-    if (!known.looked_up || known.started != run.started) {
-        known.label = adapter_label(adapter_identity(run.device));
-        known.started = run.started;
-        known.looked_up = true;
-    }
-    return known.label;
 }

@@ -13,6 +13,7 @@
 
 #include "station/station.h"
 #include "station/station_view.h"
+#include "ui/station/adapter_labels.h"
 #include "ui/station/station_options.h"
 #include "ui/station/wx/tile_panel.h"
 
@@ -56,7 +57,6 @@ class StationFrame : public wxFrame, public StationView {
     void ring_bells(std::chrono::steady_clock::time_point now);
     void show_details(const TilePanel* tile);
     void select(TilePanel* tile);
-    std::string adapter_of(const PortRun& run);
 
     StationOptions options_;
     int& exit_status_;
@@ -76,13 +76,8 @@ class StationFrame : public wxFrame, public StationView {
     TilePanel* selected_ = nullptr;
 
     std::map<std::string, std::string> notes_;  // the station's last word per port
-    struct AdapterName {
-        std::chrono::system_clock::time_point started;  // of the run it was looked up for
-        std::string label;
-        bool looked_up = false;
-    };
-    std::map<std::string, AdapterName> adapters_;  // by device
-    std::map<std::string, TileState> states_;      // port -> what its tile showed last
+    AdapterLabels adapters_;
+    std::map<std::string, TileState> states_;  // port -> what its tile showed last
     bool closing_ = false;
     bool asking_ = false;
     bool stepping_ = false;
