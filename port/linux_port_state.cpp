@@ -208,26 +208,6 @@ PortState probe_port_state(const std::string& path, const SystemRoots& roots) {
     return try_exclusive_open(path, roots);
 }
 
-std::string port_use_name(PortUse use) {
-    switch (use) {
-        case PortUse::free:
-            return "free";
-        case PortUse::in_use:
-            return "in_use";
-        case PortUse::no_permission:
-            return "no_permission";
-        case PortUse::missing:
-            return "missing";
-        case PortUse::phantom:
-            return "phantom";
-        case PortUse::console:
-            return "console";
-        case PortUse::unusable:
-            break;
-    }
-    return "unusable";
-}
-
 std::string describe_port_state(const PortState& state) {
     switch (state.use) {
         case PortUse::free:

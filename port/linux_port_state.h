@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "port/linux_port_map.h"
+#include "port/port_use.h"
 
 // Why a serial device can or cannot be used right now, in words for the user.
-
-enum class PortUse { free, in_use, no_permission, missing, phantom, console, unusable };
 
 struct PortHolder {
     std::string name;  // the program's name as the kernel keeps it
@@ -37,9 +36,6 @@ PortState diagnose_refused_open(const std::string& path, const SystemRoots& root
 // The state of a device for a listing. May open the device for a moment to see whether
 // another program holds it exclusively; never opens a phantom UART or the console.
 PortState probe_port_state(const std::string& path, const SystemRoots& roots);
-
-// The state's name in machine-readable output: "free", "in_use", "no_permission", ...
-std::string port_use_name(PortUse use);
 
 // "free", "in use by ModemManager (pid 812)", "in use by ModemManager (pid 812) and minicom
 // (pid 900)", "no permission to open it (add yourself to

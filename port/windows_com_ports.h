@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "port/port_use.h"
+
 // The serial ports Windows has registered now, and what its device manager knows of each.
 // Every text comes from drivers and devices: untrusted, escape it when shown.
 
@@ -26,11 +28,10 @@ std::vector<RegisteredComPort> registered_com_ports();
 
 // Whether a registered port can be opened now, as far as Windows tells: another program
 // holding it refuses the open; a port whose device went away is not found.
-enum class ComPortUse { free, in_use, missing, unusable };
 struct ComPortState {
-    ComPortUse use = ComPortUse::free;
-    unsigned long error = 0;  // the system's error code when not free
-    bool opened = false;      // unusable: it opened, but took no serial line settings
+    PortUse use = PortUse::free;  // free, in_use, missing or unusable
+    unsigned long error = 0;      // the system's error code when not free
+    bool opened = false;          // unusable: it opened, but took no serial line settings
 };
 // Opens the port for a moment (never when another program has it) and closes it again.
 ComPortState probe_com_port(const std::string& name);

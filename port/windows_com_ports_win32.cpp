@@ -271,12 +271,12 @@ ComPortState probe_com_port(const std::string& name) {
         switch (error) {
             case ERROR_ACCESS_DENIED:
             case ERROR_SHARING_VIOLATION:
-                return {ComPortUse::in_use, error, false};
+                return {PortUse::in_use, error, false};
             case ERROR_FILE_NOT_FOUND:
             case ERROR_PATH_NOT_FOUND:
-                return {ComPortUse::missing, error, false};
+                return {PortUse::missing, error, false};
             default:
-                return {ComPortUse::unusable, error, false};
+                return {PortUse::unusable, error, false};
         }
     }
     // Opened, but only a device that takes line settings is a serial port to flash through.
@@ -285,6 +285,6 @@ ComPortState probe_com_port(const std::string& name) {
     const bool serial = GetCommState(handle, &settings) != FALSE;
     const DWORD error = serial ? 0 : GetLastError();
     CloseHandle(handle);
-    return serial ? ComPortState{ComPortUse::free, 0, true}
-                  : ComPortState{ComPortUse::unusable, error, true};
+    return serial ? ComPortState{PortUse::free, 0, true}
+                  : ComPortState{PortUse::unusable, error, true};
 }

@@ -9,6 +9,7 @@ Runs itself under a D-Bus session of its own.
 import fcntl
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -114,6 +115,15 @@ class Bench(ws.ProgramUnderTest):
             return texts if predicate(texts) else None
         return wait_until(f"{name}'s tile to show {description}", shown, timeout_s)
 
+    def open_details(self, name):
+        """Double-clicks the port's tile; the Details window it opens."""
+        _, tile, _ = self.tiles()[self.port(name)]
+        box = tile.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        self.session.xdotool("mousemove", "--sync", str(box.x + 20), str(box.y + 10),
+                             "click", "--repeat", "2", "--delay", "80", "1")
+        return wait_until("the details", lambda: ws.find_window(
+            self.application, f"Details: {self.port(name)}"), 10)
+
     def header_texts(self):
         """The labels outside the tiles: the header's lines and the status bar."""
         tile_texts = {text for texts, _, _ in self.tiles().values() for text in texts}
@@ -192,12 +202,7 @@ def case_bench_of_four(bench):
                    lambda: "Watching for modems" in bench.header_texts(), 5)
 
         # Details of the failed tile: its final message, report fields and trace file.
-        _, failing_tile, _ = bench.tiles()[bench.port("failing")]
-        box = failing_tile.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        bench.session.xdotool("mousemove", "--sync", str(box.x + 20), str(box.y + 10),
-                              "click", "--repeat", "2", "--delay", "80", "1")
-        details = wait_until("the details", lambda: ws.find_window(
-            bench.application, f"Details: {bench.port('failing')}"), 10)
+        details = bench.open_details("failing")
         text = ws.text_of(ws.find_control(details, pyatspi.ROLE_TEXT))
         bench.shot("2-details")
         for wanted in ("Last final message: Could not program modem!", "  result: failed",
@@ -260,9 +265,36 @@ def case_close_when_idle(bench):
     expect(bench.app.returncode == 0, f"exit status {bench.app.returncode}")
 
 
+def case_termination_under_dialogs(bench):
+    """A termination request (a service manager's stop, the session's end) while a dialog
+    is open closes the window, and the dialog with it, once no flash runs: under the question
+    whether to quit, after the flash in progress; under the Details of an idle port, at once."""
+    bench.add_modem("slow", "--line-rate", "115200")
+    bench.start("--ports", bench.port("slow"), "--report", bench.report)
+    wait_until("programming", lambda: bench.tile_records("slow") > 0, 40, 0.05)
+    bench.session.request_close(TITLE)
+    wait_until("the question whether to quit", lambda: ws.find_control(
+        bench.application, pyatspi.ROLE_PUSH_BUTTON, "Quit when done"), 10)
+    bench.app.send_signal(signal.SIGTERM)
+    wait_until("the station to end once the flash is done", lambda: not bench.alive(),
+               FLASH_TIMEOUT_S)
+    bench.check_clean_exit()
+    expect(bench.app.returncode == 0, f"exit status {bench.app.returncode}")
+    results = [(line["result"], line["records"]) for line in bench.report_lines()]
+    expect(results == [("complete", 224)], f"report: {results}")
+
+    bench.start("--ports", bench.port("nothing-here"))
+    bench.open_details("nothing-here")
+    bench.app.send_signal(signal.SIGTERM)
+    wait_until("the idle station to end", lambda: not bench.alive(), 10)
+    bench.check_clean_exit()
+    expect(bench.app.returncode == 0, f"exit status {bench.app.returncode}")
+
+
 CASES = {
     "bench_of_four": case_bench_of_four,
     "close_when_idle": case_close_when_idle,
+    "termination_under_dialogs": case_termination_under_dialogs,
 }
 
 

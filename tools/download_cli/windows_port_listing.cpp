@@ -38,30 +38,19 @@ std::string latency_column(const RegisteredComPort& port) {
     return port.latency_timer_ms < 0 ? "-" : std::to_string(port.latency_timer_ms) + " ms";
 }
 
-std::string state_name(const ComPortState& state) {
-    switch (state.use) {
-        case ComPortUse::free:
-            return "free";
-        case ComPortUse::in_use:
-            return "in_use";
-        case ComPortUse::missing:
-            return "missing";
-        case ComPortUse::unusable:
-            break;
-    }
-    return "unusable";
-}
-
 std::string describe_state(const ComPortState& state) {
     const std::string error = " (error " + std::to_string(state.error) + ")";
     switch (state.use) {
-        case ComPortUse::free:
+        case PortUse::free:
             return "free";
-        case ComPortUse::in_use:
+        case PortUse::in_use:
             return "in use by another program";
-        case ComPortUse::missing:
+        case PortUse::missing:
             return "no such device";
-        case ComPortUse::unusable:
+        case PortUse::no_permission:  // Windows tells these apart from no other refusal
+        case PortUse::phantom:
+        case PortUse::console:
+        case PortUse::unusable:
             break;
     }
     return state.opened ? "opens, but takes no serial line settings" + error
@@ -137,7 +126,7 @@ Json json_row(const WindowsPortRow& row) {
     object["serial"] = json_text_or_null(port.serial_number);
     object["latency_timer_ms"] =
         port.latency_timer_ms < 0 ? Json(nullptr) : Json(port.latency_timer_ms);
-    object["state"] = json_text(state_name(row.state));
+    object["state"] = json_text(port_use_name(row.state.use));
     object["state_text"] = json_text(state_column(row));
     object["kept_by_filter"] = row.kept ? Json(*row.kept) : Json(nullptr);
     return object;

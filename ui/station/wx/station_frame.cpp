@@ -1,8 +1,9 @@
 #include "ui/station/wx/station_frame.h"
 
-#include <wx/dialog.h>
 #include <wx/display.h>
 #include <wx/msgdlg.h>
+// After msgdlg.h, which it builds on.
+#include <wx/generic/msgdlgg.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
@@ -180,7 +181,9 @@ void StationFrame::on_close(wxCloseEvent& event) {
 void StationFrame::ask_to_close() {
     asking_ = true;
     const int running = station_.running_count();
-    wxMessageDialog question(
+    // The generic dialog, not GTK's own: only a dialog in wx's own modal loop can be ended
+    // by the program when a termination request closes the window under the question.
+    wxGenericMessageDialog question(
         this,
         wxString::Format("%d %s in progress. A flash cut short can leave a modem without "
                          "working firmware.\n\nQuit once %s done?",
@@ -188,10 +191,14 @@ void StationFrame::ask_to_close() {
                          running == 1 ? "it is" : "they are"),
         TITLE, wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
     question.SetYesNoLabels("&Quit when done", "&Keep running");
-    const bool quit = question.ShowModal() == wxID_YES;
+    const bool quit = show_modal(question) == wxID_YES;
     asking_ = false;
-    if (!quit) {
+    if (close_due_) {
+        Destroy();
         return;
+    }
+    if (!quit || closing_) {
+        return;  // kept running, or a termination request already closes the window
     }
     closing_ = true;
     station_.stop_when_idle();
@@ -201,9 +208,21 @@ void StationFrame::ask_to_close() {
     }
 }
 
+int StationFrame::show_modal(wxDialog& dialog) {
+    open_dialog_ = &dialog;
+    const int answer = dialog.ShowModal();
+    open_dialog_ = nullptr;
+    return answer;
+}
+
 void StationFrame::close_when_done() {
     timer_.Stop();
     exit_status_ = station_.exit_status();
+    if (open_dialog_ != nullptr) {
+        close_due_ = true;
+        open_dialog_->EndModal(wxID_CANCEL);  // destroyed once its loop has ended
+        return;
+    }
     Destroy();
 }
 
@@ -273,7 +292,10 @@ void StationFrame::show_details(const TilePanel* tile) {
     sizer->Add(details.CreateButtonSizer(wxOK), 0, wxEXPAND | wxALL, details.FromDIP(8));
     details.SetSizerAndFit(sizer);
     details.Centre();
-    details.ShowModal();
+    show_modal(details);
+    if (close_due_) {
+        Destroy();
+    }
 }
 
 void StationFrame::show_event(const PortRun&, const nlohmann::ordered_json&) {

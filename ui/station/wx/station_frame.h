@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <wx/button.h>
+#include <wx/dialog.h>
 #include <wx/frame.h>
 #include <wx/scrolwin.h>
 #include <wx/stattext.h>
@@ -50,6 +51,7 @@ class StationFrame : public wxFrame, public StationView {
     void on_grid_size(wxSizeEvent& event);
 
     void ask_to_close();
+    int show_modal(wxDialog& dialog);
     void close_when_done();
     void refresh();
     void refresh_header();
@@ -80,6 +82,10 @@ class StationFrame : public wxFrame, public StationView {
     std::map<std::string, TileState> states_;  // port -> what its tile showed last
     bool closing_ = false;
     bool asking_ = false;
+    // The dialog whose modal loop runs now, if any: the frame must outlive it, so a close
+    // that comes due meanwhile ends the dialog first and destroys the frame after it.
+    wxDialog* open_dialog_ = nullptr;
+    bool close_due_ = false;
     bool stepping_ = false;
     int bells_due_ = 0;
     std::chrono::steady_clock::time_point next_bell_{};
