@@ -670,7 +670,9 @@ wait_for_no_download() {
 # FTDI adapter, and leaves out COM4, whose modem is sent nothing. COM3's first modem never
 # answers, so the station tries it again every few seconds; Pause stops that, and a modem that
 # does answer, put there meanwhile, is flashed only after Resume. Its report line names the
-# adapter its tile shows. The window, made smaller and larger again, keeps working.
+# adapter its tile shows, and the one outcome beeps once (Wine rings the same bell for every
+# kind of beep, so a failure's own beep cannot be told apart here). The window, made smaller
+# and larger again, keeps working.
 case_station_window_watch() {
     local dir answering
     dir=$(case_folder station_window_watch)
@@ -682,10 +684,12 @@ case_station_window_watch() {
     sim_on 4 watch_com4 --log "$dir/com4.log" || return 1
     start_wineserver
     import_registry "$root/tests/windows/port_devices.reg"
+    start_bell_watch "$dir/bells.txt" || fail "no bell counter" || return 1
     start_station "$dir" --ports COM3,COM4 --port-filter vid=0403 --image image.dl \
         --report report.jsonl
     station_window_pauses "$dir" "$answering"
     local checked=$?
+    stop_bell_watch
     remove_port_devices
     stop_wineserver
     stop_sim
@@ -696,6 +700,9 @@ case_station_window_watch() {
         fail "not one complete line for COM3's adapter: $(cat "$dir/report.jsonl")" || return 1
     [[ ! -s "$dir/com4.log" ]] || fail "the modem on COM4 was sent: $(head -c 200 "$dir/com4.log")" ||
         return 1
+    local bells
+    bells=$(grep -c '^bell$' "$dir/bells.txt" || true)
+    ((bells == 1)) || fail "$bells beeps for one outcome" || return 1
     flash_matches_image "$dir" || return 1
 }
 

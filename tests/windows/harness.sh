@@ -159,7 +159,24 @@ stop_xvfb() {
     fi
 }
 
+bell_pid=""
+# start_bell_watch FILE: from now on a line "bell" in FILE for every bell rung on the display:
+# under Wine a program's MessageBeep, whatever its kind, is one.
+start_bell_watch() {
+    "$native_bin/bell_watch" >"$1" 2>&1 &
+    bell_pid=$!
+    wait_for_file_lines "$1" "^ready" 1 10
+}
+stop_bell_watch() {
+    if [[ -n "$bell_pid" ]]; then
+        kill "$bell_pid" 2>/dev/null || true
+        wait "$bell_pid" 2>/dev/null || true
+        bell_pid=""
+    fi
+}
+
 cleanup() {
+    stop_bell_watch
     stop_wineserver
     stop_sim
     stop_xvfb
@@ -226,7 +243,7 @@ type_text() {
 screenshot() {
     local window=$1 file=$2
     eval "$(xdotool getwindowgeometry --shell "$window")"
-    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
+    import -silent -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$file"
 }
 
 # click_dialog_point WINDOW X_DLU Y_DLU CLIENT_WIDTH_DLU CLIENT_HEIGHT_DLU: clicks a point
