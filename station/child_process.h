@@ -28,6 +28,11 @@ class ChildProcess {
     virtual void kill() = 0;
 };
 
+// Whether path names a program this process may start; if not, why (naming it) in error.
+// Asked once before any port is touched, so that a missing program is not a failed flash
+// on every modem plugged in.
+bool can_start_program(const std::string& path, std::string& error);
+
 // Starts arguments[0] (a program path) with the rest as its arguments; nothing (with a
 // reason in error) when it cannot be started.
 std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,

@@ -114,11 +114,23 @@ std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>
     close(pipe_ends[1]);
     if (spawned != 0) {
         close(pipe_ends[0]);
-        error = std::strerror(spawned);
+        error = "cannot start " + arguments[0] + ": " + std::strerror(spawned);
         return nullptr;
     }
     fcntl(pipe_ends[0], F_SETFL, fcntl(pipe_ends[0], F_GETFL) | O_NONBLOCK);
     return std::make_unique<PosixChild>(pid, pipe_ends[0]);
+}
+
+bool can_start_program(const std::string& path, std::string& error) {
+    if (path.empty()) {
+        error = "cannot find the download program: this program's own folder is unknown";
+        return false;
+    }
+    if (access(path.c_str(), X_OK) != 0) {
+        error = "cannot start " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 void wait_for_child_output(const std::vector<ChildProcess*>& children, int timeout_ms) {

@@ -88,6 +88,22 @@ class Win32Child final : public ChildProcess {
 
 }  // namespace
 
+bool can_start_program(const std::string& path, std::string& error) {
+    if (path.empty()) {
+        error = "cannot find the download program: this program's own folder is unknown";
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = "cannot start " + path + " (error " +
+                std::to_string(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError()
+                                                                     : ERROR_ACCESS_DENIED) +
+                ")";
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<ChildProcess> start_child_process(const std::vector<std::string>& arguments,
                                                   std::string& error) {
     SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

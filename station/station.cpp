@@ -74,6 +74,9 @@ Station::Station(StationSettings settings, StationView& view)
 Station::~Station() = default;
 
 bool Station::start(std::string& error) {
+    if (!can_start_program(settings_.program_path, error)) {
+        return false;
+    }
     started_ = true;
     if (settings_.watch) {
         add_configured_ports();  // all_ports: found at every step
@@ -297,6 +300,8 @@ void Station::start_download(StationSlot& slot) {
         slot.run.result = RESULT_FAILED;
         slot.run.message = "Could not start the download: " + error;
         view_.show_note(slot.port, slot.run.message);
+        finish_run(slot.run, ChildExit{DOWNLOAD_FAILED_STATUS, 0}, system_clock::now(),
+                   steady_clock::now());
         end_download(slot);
     }
 }

@@ -134,4 +134,29 @@ TEST_F(StationSteps, StopWhenIdleLetsTheRunningDownloadFinishAndStartsNoOther) {
     EXPECT_EQ(station.exit_status(), 0);
 }
 
+TEST_F(StationSteps, DownloadProgramThatCannotStartIsRefusedAtStartOrFailsARunThatEnds) {
+    const std::string a = port("a");
+    StationSettings settings = watching({a});
+    settings.program_path = (folder_ / "no-such-program").string();
+    {
+        Station station(settings, view_);
+        std::string error;
+        EXPECT_FALSE(station.start(error));
+        EXPECT_NE(error.find(settings.program_path), std::string::npos) << error;
+    }
+
+    // There at the start, gone when a modem appears (a package upgrade halfway).
+    Station station(watching({a}), view_);
+    std::string error;
+    ASSERT_TRUE(station.start(error)) << error;
+    fs::remove(program_);
+    plug_in(a);
+    ASSERT_TRUE(step_until(station, [&] { return station.flashed_count() == 1; }));
+    const PortRun run = station.last_runs().at(0);
+    EXPECT_EQ(run.result, RESULT_FAILED);
+    EXPECT_NE(run.message.find(program_), std::string::npos) << run.message;
+    // Ended, so its report line has an end and its tile's clock stops.
+    EXPECT_GE(run.ended, run.started);
+}
+
 }  // namespace
