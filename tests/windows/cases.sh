@@ -37,6 +37,20 @@ flash_matches_image() {
     cmp -s "$1/image.dl" "$1/flash.bin" || fail "flashed records differ from the image"
 }
 
+# run_cli DIR OUT ARGUMENT...: the console program in DIR, what it prints in DIR/OUT and its
+# errors in DIR/OUT.err; returns its exit status.
+run_cli() {
+    local dir=$1 out=$2
+    shift 2
+    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" "$@" \
+        >"$out" 2>"$out.err")
+}
+
+# last_line FILE: the last line the program wrote there, without its CR.
+last_line() {
+    tr -d '\r' <"$1" | tail -n 1
+}
+
 # sim_on N NAME [simulator options...]: a simulator behind COMn (map_com_ports first points
 # every port at nothing).
 sim_on() {
@@ -75,24 +89,10 @@ case_driver_checks() {
 # The console program finds the modem on COM4 (COM3, searched first, is missing), takes the
 # image from .\modems.cfg and writes every record unchanged.
 case_cli_full_run() {
-    local dir
+    local dir status last
     dir=$(case_folder cli_full_run)
-    cp "$root/tests/windows/modems.cfg" "$dir/"
-    start_sim cli_full_run --flash-out "$dir/flash.bin" || fail "simulator did not start" ||
-        return 1
-    map_com_ports 4 "$sim_device"
-    start_wineserver
-    local status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        >cli.out 2>cli.err) || status=$?
-    stop_wineserver
-    stop_sim
-    ((status == 0)) || fail "exit status $status, expected 0" || return 1
-    local last
-    last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
-    [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
-        fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
-    flash_matches_image "$dir" || return 1
+    cli_run "$dir" cli_full_run || return 1
+    cli_completed "$dir"
 }
 
 # cli_run DIR SIM_NAME SIM_OPTIONS...: the console program in DIR against the simulator on
@@ -106,11 +106,19 @@ cli_run() {
     map_com_ports 4 "$sim_device"
     start_wineserver
     status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        >cli.out 2>cli.err) || status=$?
+    run_cli "$dir" cli.out || status=$?
     stop_wineserver
     stop_sim
-    last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
+    last=$(last_line "$dir/cli.out")
+}
+
+# cli_completed DIR: after cli_run, the console program exited with 0, its last line says the
+# download is complete, and every record reached the modem unchanged.
+cli_completed() {
+    ((status == 0)) || fail "exit status $status, expected 0 (last line '$last')" || return 1
+    [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
+        fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
+    flash_matches_image "$1"
 }
 
 # A line nobody set up has XON/XOFF on; the configure reply then carries 0x11 and 0x13 (in
@@ -119,10 +127,7 @@ case_cli_xon_xoff_line() {
     local dir status last
     dir=$(case_folder cli_xon_xoff_line)
     cli_run "$dir" cli_xon_xoff_line --keep-line-modes --context-word 4881 || return 1
-    ((status == 0)) || fail "exit status $status, expected 0 (last line '$last')" || return 1
-    [[ "$last" == "Download complete!  ($image_checksum)" ]] ||
-        fail "last line '$last', expected 'Download complete!  ($image_checksum)'" || return 1
-    flash_matches_image "$dir" || return 1
+    cli_completed "$dir"
 }
 
 # The modem answers the configure packet with XOFF and then nothing: the search ends with
@@ -144,25 +149,22 @@ case_cli_no_modem() {
     map_com_ports
     start_wineserver
     local status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --image image.dl >cli.out 2>cli.err) || status=$?
+    run_cli "$dir" cli.out --image image.dl || status=$?
     stop_wineserver
     ((status == 1)) || fail "exit status $status, expected 1" || return 1
     local last
-    last=$(tr -d '\r' <"$dir/cli.out" | tail -n 1)
+    last=$(last_line "$dir/cli.out")
     [[ "$last" == "Could not configure modem!" ]] ||
         fail "last line '$last', expected 'Could not configure modem!'" || return 1
 
     # --port names a Windows port; anything else is a usage error, opened nowhere.
     start_wineserver
     status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --port COM7 --image image.dl >port.out 2>port.err) || status=$?
+    run_cli "$dir" port.out --port COM7 --image image.dl || status=$?
     local usage_status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --port modem --image image.dl >usage.out 2>usage.err) || usage_status=$?
+    run_cli "$dir" usage.out --port modem --image image.dl || usage_status=$?
     stop_wineserver
-    last=$(tr -d '\r' <"$dir/port.out" | tail -n 1)
+    last=$(last_line "$dir/port.out")
     ((status == 1)) && [[ "$last" == "Could not configure modem!" ]] ||
         fail "--port COM7: status $status, last line '$last'" || return 1
     ((usage_status == 64)) || fail "--port modem: status $usage_status, expected 64" ||
@@ -179,8 +181,7 @@ case_cli_two_port_batch() {
     sim_on 4 two_port_com4 --wrong-tag 100 || return 1
     start_wineserver
     local status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --ports COM3,COM4 --image image.dl --report report.jsonl >cli.out 2>cli.err) ||
+    run_cli "$dir" cli.out --ports COM3,COM4 --image image.dl --report report.jsonl ||
         status=$?
     stop_wineserver
     stop_sim
@@ -211,8 +212,8 @@ case_cli_station_gone() {
         --flash-out "$dir/flash.bin" || fail "simulator did not start" || return 1
     map_com_ports 3 "$sim_device"
     start_wineserver
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --ports COM3 --image image.dl --report report.jsonl >cli.out 2>cli.err) &
+    # Quiet: its shell would tell of the kill.
+    run_cli "$dir" cli.out --ports COM3 --image image.dl --report report.jsonl 2>/dev/null &
     runner=$!
     tries=0
     until grep -q "^record 20 " "$dir/sim.log" 2>/dev/null || ((tries > 1200)); do
@@ -250,12 +251,9 @@ case_cli_names_and_files() {
     map_com_ports 3 "$sim_device"
     start_wineserver
     local ports_status=0 trace_status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --ports COM6 --image image.dl --report report.jsonl >ports.out 2>ports.err) ||
+    run_cli "$dir" ports.out --ports COM6 --image image.dl --report report.jsonl ||
         ports_status=$?
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --port COM3 --image image.dl --trace image.dl >trace.out 2>trace.err) ||
-        trace_status=$?
+    run_cli "$dir" trace.out --port COM3 --image image.dl --trace image.dl || trace_status=$?
     stop_wineserver
     stop_sim
     ((ports_status == 1)) || fail "--ports COM6 exited with $ports_status, expected 1" ||
@@ -331,14 +329,11 @@ case_cli_port_list() {
     start_wineserver
     import_registry "$root/tests/windows/port_devices.reg"
     local json_status=0 text_status=0 all_status=0
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --list-ports --json --port-filter vid=0403,serial=A50285BI >ports.json 2>ports.err) ||
+    run_cli "$dir" ports.json --list-ports --json --port-filter vid=0403,serial=A50285BI ||
         json_status=$?
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --list-ports >ports.txt 2>>ports.err) || text_status=$?
-    (cd "$dir" && timeout "$wine_timeout" wine "$win_bin/korvan-download-cli.exe" \
-        --all-ports --port-filter vid=2c7c,pid=0125 --image image.dl --report report.jsonl \
-        >all.out 2>all.err) || all_status=$?
+    run_cli "$dir" ports.txt --list-ports || text_status=$?
+    run_cli "$dir" all.out --all-ports --port-filter vid=2c7c,pid=0125 --image image.dl \
+        --report report.jsonl || all_status=$?
     remove_port_devices
     stop_wineserver
     stop_sim
