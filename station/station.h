@@ -44,6 +44,8 @@ class Station {
     // the ones that completed.
     int flashed_count() const { return flashed_; }
     int completed_count() const { return completed_; }
+    // Whether a report line could not be written since the start.
+    bool report_failed() const { return report_failed_; }
     // The current run of each port, in port order (a finished one stays until its modem
     // goes). Valid until the next call that changes the station.
     std::vector<const PortRun*> current_runs() const;
