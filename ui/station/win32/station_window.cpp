@@ -223,6 +223,9 @@ void StationWindow::lay_out() {
     const int tiles_top = y + MARGIN;
     MoveWindow(tiles_.hwnd(), 0, tiles_top, client.right,
                std::max(0, static_cast<int>(client.bottom) - tiles_top), TRUE);
+    // A moved button may keep bits copied from where it was, half drawn, after a resize by
+    // the frame: everything is drawn afresh instead.
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void StationWindow::on_tick() {
