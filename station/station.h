@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "port/port_discovery.h"
 #include "station/port_run.h"
 #include "station/station_settings.h"
 #include "station/station_view.h"
@@ -58,6 +59,7 @@ class Station {
     void add_configured_ports();
     void add_found_ports();
     bool keeps(const std::string& device) const;
+    std::string unique_port_name(const SerialPortName& found) const;
     void leave_out_unmatched_named_ports();
     void say_no_port_matches(const std::string& then);
     void look_at_ports();
