@@ -171,7 +171,7 @@ void Station::add_found_ports() {
             return device_identity(slot->device) == device_identity(found.device);
         });
         if (!known && keeps(found.device)) {
-            slots_.push_back(slot_for(found.name, found.device));
+            slots_.push_back(slot_for(unique_port_name(found), found.device));
         }
     }
     for (const std::string& device : left_out) {
@@ -180,6 +180,15 @@ void Station::add_found_ports() {
             view_.show_warning("--all-ports leaves out " + device);
         }
     }
+}
+
+// COM numbers follow the order of the devices present: a device plugged in later may take
+// the number a port here already goes by. Two ports of one name would mix up their tiles
+// and report lines, so the newcomer goes by its device.
+std::string Station::unique_port_name(const SerialPortName& found) const {
+    const bool taken = std::any_of(slots_.begin(), slots_.end(),
+                                   [&found](const auto& slot) { return slot->port == found.name; });
+    return taken ? found.device : found.name;
 }
 
 bool Station::keeps(const std::string& device) const {

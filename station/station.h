@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "port/port_discovery.h"
 #include "station/port_run.h"
 #include "station/station_settings.h"
 #include "station/station_view.h"
@@ -44,6 +45,8 @@ class Station {
     // the ones that completed.
     int flashed_count() const { return flashed_; }
     int completed_count() const { return completed_; }
+    // Whether a report line could not be written since the start.
+    bool report_failed() const { return report_failed_; }
     // The current run of each port, in port order (a finished one stays until its modem
     // goes). Valid until the next call that changes the station.
     std::vector<const PortRun*> current_runs() const;
@@ -56,6 +59,7 @@ class Station {
     void add_configured_ports();
     void add_found_ports();
     bool keeps(const std::string& device) const;
+    std::string unique_port_name(const SerialPortName& found) const;
     void leave_out_unmatched_named_ports();
     void say_no_port_matches(const std::string& then);
     void look_at_ports();

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/fake_system_tree.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -157,6 +159,37 @@ TEST_F(StationSteps, DownloadProgramThatCannotStartIsRefusedAtStartOrFailsARunTh
     EXPECT_NE(run.message.find(program_), std::string::npos) << run.message;
     // Ended, so its report line has an end and its tile's clock stops.
     EXPECT_GE(run.ended, run.started);
+}
+
+// Linux numbers COM ports in the order of the USB sockets: an adapter plugged into a lower
+// socket later takes the COM number a port of the station already goes by.
+TEST_F(StationSteps, EveryPortKeepsANameOfItsOwnWhenComNumbersMove) {
+    FakeSystemTree machine;
+    ::setenv("KORVAN_SYSTEM_ROOT", machine.root().c_str(), 1);
+    const auto plug_adapter = [&](const std::string& name, int socket) {
+        machine.add_usb_serial(name, socket, "ftdi_sio", "0403", "6001", "FTDI", "FT232R", "");
+        plug_in(port(name));
+        machine.add_dev_link(name, port(name));
+    };
+    StationSettings settings = watching({});
+    settings.all_ports = true;
+    Station station(settings, view_);
+    std::string error;
+    ASSERT_TRUE(station.start(error)) << error;
+    plug_adapter("ttyUSB0", 3);
+    station.step(0);
+    plug_adapter("ttyUSB1", 2);
+    station.step(0);
+
+    std::vector<std::string> names;
+    for (const PortRun* run : station.current_runs()) {
+        names.push_back(run->port);
+        let_finish(run->device);
+    }
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_NE(names[0], names[1]);
+    EXPECT_TRUE(step_until(station, [&] { return station.running_count() == 0; }));
+    ::unsetenv("KORVAN_SYSTEM_ROOT");
 }
 
 }  // namespace

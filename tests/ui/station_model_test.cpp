@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -10,6 +14,7 @@
 #include "tests/support/command_line.h"
 #include "ui/station/adapter_labels.h"
 #include "ui/station/header_model.h"
+#include "ui/station/image_source.h"
 #include "ui/station/station_options.h"
 #include "ui/station/tile_model.h"
 
@@ -144,8 +149,9 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     facts.flashed = 12;
     facts.completed = 11;
     facts.running_for = 20min;
+    facts.modems_cfg = "/bench/modems.cfg";
     Header header = header_of(facts);
-    EXPECT_EQ(header.image, "Image: from modems.cfg");
+    EXPECT_EQ(header.image, "Image: from /bench/modems.cfg");
     EXPECT_EQ(header.report, "Report: none");
     EXPECT_EQ(header.totals, "Flashed 12   Complete 11   Failed 1   36 per hour");
     EXPECT_EQ(header.state, "Watching for modems");
@@ -158,6 +164,10 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     header = header_of(facts);
     EXPECT_EQ(header.image, "Image: /srv/fw\\x09.dl (checksum total 1a2b)");
     EXPECT_EQ(header.report, "Report: /srv/report.jsonl");
+    facts.report_failed = true;
+    EXPECT_EQ(header_of(facts).report,
+              "Report: /srv/report.jsonl   NOT WRITTEN: a report line could not be written "
+              "(see Details)");
     EXPECT_EQ(header.state, "Paused: no new flash starts; the 2 flashes in progress finish");
     facts.closing = true;
     facts.running = 1;
@@ -167,6 +177,28 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     EXPECT_EQ(header_of(facts).state,
               "Closing once the flash in progress finishes; 8 of 40 ports have no tile");
     EXPECT_EQ(flashes_per_hour(0, 0s), 0);
+}
+
+// Run in a folder of its own: the station reads ./modems.cfg.
+TEST(StationImageSource, ModemsCfgMustBeThereAndNameAnImageElseImageMustBeValid) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("korvan-images-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::filesystem::current_path(folder);
+
+    const ImageSource missing = check_image_source("");
+    EXPECT_NE(missing.problem.find("no modems.cfg"), std::string::npos) << missing.problem;
+    EXPECT_EQ(missing.modems_cfg, (std::filesystem::current_path() / "modems.cfg").string());
+    std::ofstream("modems.cfg") << "only-one-word\n\n";
+    EXPECT_NE(check_image_source("").problem.find("names no image"), std::string::npos);
+    std::ofstream("modems.cfg") << "only-one-word\n\"KORVAN 56K\" fw.dl\n";
+    EXPECT_EQ(check_image_source("").problem, "");
+    std::ofstream("fw.dl") << "too short";
+    EXPECT_NE(check_image_source("fw.dl").problem.find("fw.dl: "), std::string::npos);
+
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(folder);
 }
 
 struct Parsed {

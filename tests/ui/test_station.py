@@ -189,7 +189,8 @@ def case_bench_of_four(bench):
         wait_until(f"the totals (header: {bench.header_texts()})", lambda: any(
             text.startswith("Flashed 3   Complete 1   Failed 2") for text in bench.header_texts()),
             5)
-        expect("Image: from modems.cfg" in bench.header_texts(), bench.header_texts())
+        expect(f"Image: from {bench.folder}/modems.cfg" in bench.header_texts(),
+               bench.header_texts())
         expect(f"Report: {bench.report}" in bench.header_texts(), bench.header_texts())
         bench.shot("1-three-done-one-busy")
 

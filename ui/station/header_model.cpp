@@ -47,11 +47,15 @@ long flashes_per_hour(int flashed, std::chrono::steady_clock::duration running_f
 Header header_of(const HeaderFacts& facts) {
     Header header;
     header.image = facts.image_path.empty()
-                       ? "Image: from modems.cfg"
+                       ? "Image: from " + printable(facts.modems_cfg)
                        : "Image: " + printable(facts.image_path) + " (checksum total " +
                              printable(facts.image_checksum) + ")";
     header.report =
         facts.report_path.empty() ? "Report: none" : "Report: " + printable(facts.report_path);
+    if (facts.report_failed) {
+        // The flash is done, but nothing records it: the operator must know at once.
+        header.report += "   NOT WRITTEN: a report line could not be written (see Details)";
+    }
     header.totals = "Flashed " + std::to_string(facts.flashed) + "   Complete " +
                     std::to_string(facts.completed) + "   Failed " +
                     std::to_string(facts.flashed - facts.completed) + "   " +

@@ -7,7 +7,9 @@
 struct HeaderFacts {
     std::string image_path;      // --image; empty: each modem's image comes from modems.cfg
     std::string image_checksum;  // the checksum total of --image, four hex digits
+    std::string modems_cfg;      // without --image: the modems.cfg the downloads read
     std::string report_path;     // empty: no report file
+    bool report_failed = false;  // a report line could not be written
     int flashed = 0;             // runs that reached a modem since the start
     int completed = 0;           // of those, complete
     std::chrono::steady_clock::duration running_for{};  // since the station started
@@ -19,8 +21,10 @@ struct HeaderFacts {
 };
 
 struct Header {
-    std::string image;   // "Image: /srv/fw.dl (checksum total 1a2b)", "Image: from modems.cfg"
-    std::string report;  // "Report: /srv/report.jsonl", "Report: none"
+    std::string image;   // "Image: /srv/fw.dl (checksum total 1a2b)",
+                         // "Image: from /srv/modems.cfg"
+    std::string report;  // "Report: /srv/report.jsonl", "Report: none", and a warning once a
+                         // line could not be written
     std::string totals;  // "Flashed 12   Complete 11   Failed 1   36 per hour"
     std::string state;   // "Watching for modems", "Paused: ...", "Closing once ...", and
                          // "; 8 of 40 ports have no tile" when some go unseen

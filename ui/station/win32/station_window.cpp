@@ -1,13 +1,10 @@
 #include "ui/station/win32/station_window.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "engine/download_image.h"
-#include "tools/download_cli/image_check.h"
-#include "tools/download_cli/printable_text.h"
 #include "ui/station/details_model.h"
 #include "ui/station/header_model.h"
 #include "ui/station/station_options.h"
@@ -67,16 +64,10 @@ StationWindow::StationWindow(StationSettings settings)
     : settings_(settings), station_(std::move(settings), *this) {}
 
 bool StationWindow::open(int show, std::string& error) {
-    if (!settings_.image_path.empty()) {
-        // One bad image would fail every port: said once, before any child starts.
-        const ImageCheck image = check_image(settings_.image_path);
-        if (!image.valid()) {
-            error = printable(settings_.image_path) + ": " + image.problem;
-            return false;
-        }
-        char total[8];
-        std::snprintf(total, sizeof total, "%04x", image.checksum_total);
-        image_checksum_ = total;
+    images_ = check_image_source(settings_.image_path);
+    if (!images_.problem.empty()) {
+        error = images_.problem;
+        return false;
     }
     HINSTANCE instance = GetModuleHandleA(nullptr);
     icon_ = LoadIconA(instance, MAKEINTRESOURCEA(IDI_STATION_ICON));
@@ -361,8 +352,10 @@ void StationWindow::show_details() {
 void StationWindow::refresh_header() {
     HeaderFacts facts;
     facts.image_path = settings_.image_path;
-    facts.image_checksum = image_checksum_;
+    facts.image_checksum = images_.image_checksum;
+    facts.modems_cfg = images_.modems_cfg;
     facts.report_path = settings_.report_path;
+    facts.report_failed = station_.report_failed();
     facts.flashed = station_.flashed_count();
     facts.completed = station_.completed_count();
     facts.running_for = std::chrono::steady_clock::now() - started_;

@@ -10,6 +10,7 @@
 #include "station/station.h"
 #include "station/station_view.h"
 #include "ui/station/adapter_labels.h"
+#include "ui/station/image_source.h"
 #include "ui/station/win32/tile_panel.h"
 
 // The station window: a header (image, report, totals, paused or closing), Pause/Resume,
@@ -54,7 +55,7 @@ class StationWindow : public StationView {
 
     StationSettings settings_;
     Station station_;
-    std::string image_checksum_;  // of --image, four hex digits
+    ImageSource images_;  // where the images come from, checked before the window opens
     std::chrono::steady_clock::time_point started_{};
     HWND hwnd_ = nullptr;
     HICON icon_ = nullptr;

@@ -1,5 +1,4 @@
 // korvan-station: the station in a window, one tile per port, for the operator at the bench.
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -8,9 +7,8 @@
 #include <wx/msgdlg.h>
 
 #include "station/interrupts.h"
-#include "tools/download_cli/image_check.h"
-#include "tools/download_cli/printable_text.h"
 #include "tools/download_cli/terminal.h"
+#include "ui/station/image_source.h"
 #include "ui/station/sibling_program.h"
 #include "ui/station/station_options.h"
 #include "ui/station/wx/station_frame.h"
@@ -31,33 +29,17 @@ void say_failure(const std::string& text) {
     wxMessageBox(wxString::FromAscii(text.c_str()), "Korvan Download Station", wxOK | wxICON_ERROR);
 }
 
-// The checksum total of --image as the header shows it; false when the image is not valid.
-bool check_station_image(std::string& checksum) {
-    if (options.image_path.empty()) {
-        return true;
-    }
-    // One bad image would fail every modem: said once, before any port is touched.
-    const ImageCheck image = check_image(options.image_path);
-    if (!image.valid()) {
-        say_failure(printable(options.image_path) + ": " + image.problem);
-        return false;
-    }
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", image.checksum_total);
-    checksum = text;
-    return true;
-}
-
 class StationApp : public wxApp {
   public:
     bool OnInit() override {
-        std::string checksum;
-        if (!check_station_image(checksum)) {
+        const ImageSource images = check_image_source(options.image_path);
+        if (!images.problem.empty()) {
+            say_failure(images.problem);
             exit_status = STATION_FAILED;
             return false;
         }
-        auto* frame = new StationFrame(options, checksum,
-                                       sibling_program_path("korvan-download-cli"), exit_status);
+        auto* frame = new StationFrame(options, images, sibling_program_path("korvan-download-cli"),
+                                       exit_status);
         std::string error;
         if (!frame->start(error)) {
             say_failure(error);

@@ -43,12 +43,12 @@ wxString ascii(const std::string& text) {
 
 }  // namespace
 
-StationFrame::StationFrame(const StationOptions& options, const std::string& image_checksum,
+StationFrame::StationFrame(const StationOptions& options, const ImageSource& images,
                            const std::string& download_program, int& exit_status)
     : wxFrame(nullptr, wxID_ANY, TITLE),
       options_(options),
       exit_status_(exit_status),
-      image_checksum_(image_checksum),
+      images_(images),
       station_(station_settings(options, download_program), *this),
       timer_(this),
       started_(steady_clock::now()) {
@@ -322,8 +322,10 @@ void StationFrame::refresh() {
 void StationFrame::refresh_header() {
     HeaderFacts facts;
     facts.image_path = options_.image_path;
-    facts.image_checksum = image_checksum_;
+    facts.image_checksum = images_.image_checksum;
+    facts.modems_cfg = images_.modems_cfg;
     facts.report_path = options_.report_path;
+    facts.report_failed = station_.report_failed();
     facts.flashed = station_.flashed_count();
     facts.completed = station_.completed_count();
     facts.running_for = steady_clock::now() - started_;

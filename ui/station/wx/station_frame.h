@@ -15,6 +15,7 @@
 #include "station/station.h"
 #include "station/station_view.h"
 #include "ui/station/adapter_labels.h"
+#include "ui/station/image_source.h"
 #include "ui/station/station_options.h"
 #include "ui/station/wx/tile_panel.h"
 
@@ -23,9 +24,9 @@
 // flashes run waits for them.
 class StationFrame : public wxFrame, public StationView {
   public:
-    // image_checksum: the checksum total of options.image_path, when one is given.
+    // images: where the images come from, as checked before the window opened.
     // exit_status receives the station's exit status when the window closes.
-    StationFrame(const StationOptions& options, const std::string& image_checksum,
+    StationFrame(const StationOptions& options, const ImageSource& images,
                  const std::string& download_program, int& exit_status);
     ~StationFrame() override;
 
@@ -62,7 +63,7 @@ class StationFrame : public wxFrame, public StationView {
 
     StationOptions options_;
     int& exit_status_;
-    std::string image_checksum_;
+    ImageSource images_;
     Station station_;
     wxTimer timer_;
     std::chrono::steady_clock::time_point started_;
