@@ -752,3 +752,40 @@ station_window_resizes() {
         screenshot "$window" "$work/screenshots/station-window-$size.png"
     done
 }
+
+# Logging off while a flash runs: the station asks Windows to wait, the flash finishes, and
+# the station then closes by itself.
+case_station_window_session_end() {
+    local dir
+    dir=$(case_folder station_window_session_end)
+    map_com_ports
+    sim_on 3 session_com3 --line-rate 115200 --log "$dir/sim.log" \
+        --flash-out "$dir/flash.bin" || return 1
+    start_wineserver
+    start_station "$dir" --ports COM3 --image image.dl --report report.jsonl
+    station_outlasts_session_end "$dir"
+    local checked=$?
+    stop_wineserver
+    stop_sim
+    ((checked == 0)) || return 1
+    window_result_is "$dir" 0 || return 1
+    grep -q '"port":"COM3".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
+        fail "COM3 not reported complete" || return 1
+    flash_matches_image "$dir"
+}
+
+station_outlasts_session_end() {
+    local dir=$1
+    wait_for_window "Korvan Download Station" 30 >/dev/null || fail "no station window" ||
+        return 1
+    wait_for_file_lines "$dir/sim.log" "^record " 20 60 || fail "COM3 is not programming" ||
+        return 1
+    timeout 30 wine wineboot --end-session >"$dir/wineboot.out" 2>&1 || true
+    sleep 2
+    [[ ! -s "$dir/report.jsonl" ]] ||
+        fail "the flash ended before the session's end was asked: the case proves nothing" ||
+        return 1
+    kill -0 "$gui_pid" 2>/dev/null || fail "the end of the session ended the station mid-flash" ||
+        return 1
+    wait_for_exit "$gui_pid" 90 || fail "the station did not close after the flash" || return 1
+}

@@ -164,7 +164,10 @@ LRESULT StationWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_CLOSE:  // the close box, Alt+F4, the system menu
             request_close();
             return 0;
+        case WM_QUERYENDSESSION:  // logging off, shutting down
+            return session_may_end() ? TRUE : FALSE;
         case WM_DESTROY:
+            ShutdownBlockReasonDestroy(hwnd_);
             KillTimer(hwnd_, STEP_TIMER);
             if (font_ != nullptr) {
                 DeleteObject(font_);
@@ -286,6 +289,21 @@ void StationWindow::request_close() {
     station_.stop_when_idle();
     changed_ = true;
     close_when_done();
+}
+
+// The end of the session would end the flashes with it: Windows is asked to wait, with the
+// reason shown to the person logging off, and the window closes once they are done.
+bool StationWindow::session_may_end() {
+    if (station_.running_count() == 0) {
+        return true;
+    }
+    ShutdownBlockReasonCreate(hwnd_,
+                              L"Modems are being flashed. A flash cut short can leave a "
+                              L"modem without working firmware.");
+    closing_ = true;
+    station_.stop_when_idle();
+    changed_ = true;
+    return false;
 }
 
 // A message box of the window's own: the timer goes on inside it, so the flashes do too.

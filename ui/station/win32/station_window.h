@@ -48,6 +48,7 @@ class StationWindow : public StationView {
     void refresh_header();
     void refresh_tiles();
     void request_close();
+    bool session_may_end();
     void close_when_done();
     void toggle_pause();
     void show_details();
