@@ -580,21 +580,12 @@ case_station_window() {
     sim_on 3 station_com3 --flash-out "$dir/flash.bin" || return 1
     sim_on 4 station_com4 --line-rate 115200 --log "$dir/sim4.log" \
         --flash-out "$dir/flash4.bin" || return 1
-    start_wineserver
-    start_station "$dir" --ports COM3,COM4 --image image.dl --report report.jsonl
-    station_window_closes_after_flash "$dir"
-    local checked=$?
-    stop_wineserver
-    stop_sim
-    ((checked == 0)) || return 1
-    window_result_is "$dir" 0 || return 1
+    run_station "$dir" station_window_closes_after_flash --ports COM3,COM4 --image image.dl \
+        --report report.jsonl || return 1
     local lines
     lines=$(report_line_count "$dir")
     ((lines == 2)) || fail "$lines report lines, expected 2" || return 1
-    grep -q '"port":"COM3".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
-        fail "COM3 not reported complete" || return 1
-    grep -q '"port":"COM4".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
-        fail "COM4 not reported complete" || return 1
+    reported_complete "$dir" COM3 && reported_complete "$dir" COM4 || return 1
     flash_matches_image "$dir" || return 1
     cmp -s "$dir/image.dl" "$dir/flash4.bin" || fail "COM4's flashed records differ" || return 1
 
@@ -610,6 +601,27 @@ case_station_window() {
     wait_for_exit "$gui_pid" 10 || fail "the idle station did not close at once" || return 1
     stop_wineserver
     window_result_is "$idle" 0 || return 1
+}
+
+# run_station DIR CHECK OPTION...: the station window in DIR with OPTION..., and CHECK DIR
+# while it runs; then Wine and the simulators are stopped. Fails as CHECK did, or when the
+# window did not end with 0.
+run_station() {
+    local dir=$1 check=$2
+    shift 2
+    start_wineserver
+    start_station "$dir" "$@"
+    "$check" "$dir"
+    local checked=$?
+    stop_wineserver
+    stop_sim
+    ((checked == 0)) && window_result_is "$dir" 0
+}
+
+reported_complete() {
+    local dir=$1 port=$2
+    grep -q "\"port\":\"$port\".*\"result\":\"complete\".*\"records\":224" "$dir/report.jsonl" ||
+        fail "$port not reported complete"
 }
 
 # The window part of case_station_window: refuses, then accepts, a close mid-flash.
@@ -761,17 +773,9 @@ case_station_window_session_end() {
     map_com_ports
     sim_on 3 session_com3 --line-rate 115200 --log "$dir/sim.log" \
         --flash-out "$dir/flash.bin" || return 1
-    start_wineserver
-    start_station "$dir" --ports COM3 --image image.dl --report report.jsonl
-    station_outlasts_session_end "$dir"
-    local checked=$?
-    stop_wineserver
-    stop_sim
-    ((checked == 0)) || return 1
-    window_result_is "$dir" 0 || return 1
-    grep -q '"port":"COM3".*"result":"complete".*"records":224' "$dir/report.jsonl" ||
-        fail "COM3 not reported complete" || return 1
-    flash_matches_image "$dir"
+    run_station "$dir" station_outlasts_session_end --ports COM3 --image image.dl \
+        --report report.jsonl || return 1
+    reported_complete "$dir" COM3 && flash_matches_image "$dir"
 }
 
 station_outlasts_session_end() {
