@@ -134,6 +134,12 @@ int Station::running_count() const {
                                           [](const auto& slot) { return slot->child != nullptr; }));
 }
 
+int Station::modems_in_progress() const {
+    return static_cast<int>(std::count_if(slots_.begin(), slots_.end(), [](const auto& slot) {
+        return slot->child != nullptr && !slot->run.identification.empty();
+    }));
+}
+
 std::vector<const PortRun*> Station::current_runs() const {
     std::vector<const PortRun*> runs;
     for (const auto& slot : slots_) {

@@ -41,6 +41,8 @@ class Station {
     // A batch whose downloads all ended, or a stopped station with none running.
     bool finished() const;
     int running_count() const;
+    // Of those, the ones whose modem answered: the rest are still looking for one.
+    int modems_in_progress() const;
     // Runs that counted since start (reached a modem, or were given up on), and of those
     // the ones that completed.
     int flashed_count() const { return flashed_; }

@@ -177,6 +177,9 @@ TEST(StationHeader, SaysImageReportTotalsAndPause) {
     EXPECT_EQ(header_of(facts).state,
               "Closing once the flash in progress finishes; 8 of 40 ports have no tile");
     EXPECT_EQ(flashes_per_hour(0, 0s), 0);
+    // A port still looking for a modem is no flash to warn about.
+    EXPECT_EQ(close_question(2, 0).rfind("2 ports are being checked for a modem", 0), 0u);
+    EXPECT_EQ(close_question(2, 1).rfind("A flash is in progress", 0), 0u);
 }
 
 // Run in a folder of its own: the station reads ./modems.cfg.

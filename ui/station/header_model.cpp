@@ -36,6 +36,19 @@ std::string state_of(const HeaderFacts& facts) {
 
 }  // namespace
 
+std::string close_question(int running, int with_modem) {
+    if (with_modem == 0) {
+        return (running == 1 ? std::string("A port is") : std::to_string(running) + " ports are") +
+               " being checked for a modem; a modem found now is flashed first.\n\nQuit "
+               "once that is done? No new flash starts meanwhile.";
+    }
+    return (with_modem == 1 ? std::string("A flash is")
+                            : std::to_string(with_modem) + " flashes are") +
+           " in progress. A flash cut short can leave a modem without working firmware.\n\n"
+           "Quit once " +
+           (running == 1 ? "it is" : "they are") + " done? No new flash starts meanwhile.";
+}
+
 long flashes_per_hour(int flashed, std::chrono::steady_clock::duration running_for) {
     const double hours = std::chrono::duration<double, std::ratio<3600>>(running_for).count();
     if (flashed <= 0 || hours <= 0) {

@@ -32,5 +32,9 @@ struct Header {
 
 Header header_of(const HeaderFacts& facts);
 
+// The question a close asked while downloads run: running of them, with_modem of those past
+// the modem's answer (the others still look for a modem, and flash one they find).
+std::string close_question(int running, int with_modem);
+
 // Flashes per hour since the start, rounded; 0 before the first flash.
 long flashes_per_hour(int flashed, std::chrono::steady_clock::duration running_for);

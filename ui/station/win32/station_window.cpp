@@ -275,11 +275,8 @@ void StationWindow::request_close() {
     const int running = station_.running_count();
     if (running > 0) {
         asking_ = true;
-        const std::string question =
-            (running == 1 ? std::string("A flash is") : std::to_string(running) + " flashes are") +
-            " still running.\n\nQuit once " + (running == 1 ? "it is" : "they are") +
-            " done? No new flash starts meanwhile.";
-        const int answer = ask(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1);
+        const int answer = ask(close_question(running, station_.modems_in_progress()),
+                               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1);
         asking_ = false;
         if (answer != IDYES) {
             return;

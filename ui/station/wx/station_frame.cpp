@@ -180,15 +180,12 @@ void StationFrame::on_close(wxCloseEvent& event) {
 
 void StationFrame::ask_to_close() {
     asking_ = true;
-    const int running = station_.running_count();
     // The generic dialog, not GTK's own: only a dialog in wx's own modal loop can be ended
     // by the program when a termination request closes the window under the question.
     wxGenericMessageDialog question(
         this,
-        wxString::Format("%d %s in progress. A flash cut short can leave a modem without "
-                         "working firmware.\n\nQuit once %s done?",
-                         running, running == 1 ? "flash is" : "flashes are",
-                         running == 1 ? "it is" : "they are"),
+        wxString::FromAscii(
+            close_question(station_.running_count(), station_.modems_in_progress()).c_str()),
         TITLE, wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION);
     question.SetYesNoLabels("&Quit when done", "&Keep running");
     const bool quit = show_modal(question) == wxID_YES;
