@@ -37,6 +37,7 @@ class Station {
     // Watch mode: while paused no new download starts; the running ones finish.
     void set_paused(bool paused);
     bool paused() const { return paused_; }
+    const StationSettings& settings() const { return settings_; }
 
     // A batch whose downloads all ended, or a stopped station with none running.
     bool finished() const;

@@ -12,6 +12,16 @@ std::vector<std::pair<std::string, std::string>> report_fields(const PortRun& ru
     return fields;
 }
 
+std::optional<PortRun> last_run_of(const std::vector<PortRun>& last_runs, const std::string& port) {
+    std::optional<PortRun> last;
+    for (const PortRun& run : last_runs) {
+        if (run.port == port) {
+            last = run;
+        }
+    }
+    return last;
+}
+
 std::string details_text(const std::string& port, const std::string& adapter,
                          const std::optional<PortRun>& last_run, const std::string& note) {
     std::string text = "Port: " + printable(port) + "\n";

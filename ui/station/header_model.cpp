@@ -1,5 +1,6 @@
 #include "ui/station/header_model.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "tools/download_cli/printable_text.h"
@@ -47,6 +48,25 @@ std::string close_question(int running, int with_modem) {
            " in progress. A flash cut short can leave a modem without working firmware.\n\n"
            "Quit once " +
            (running == 1 ? "it is" : "they are") + " done? No new flash starts meanwhile.";
+}
+
+HeaderFacts header_facts(const Station& station, const ImageSource& images,
+                         std::chrono::steady_clock::time_point started, bool closing, int tiles) {
+    HeaderFacts facts;
+    facts.image_path = station.settings().image_path;
+    facts.image_checksum = images.image_checksum;
+    facts.modems_cfg = images.modems_cfg;
+    facts.report_path = station.settings().report_path;
+    facts.report_failed = station.report_failed();
+    facts.flashed = station.flashed_count();
+    facts.completed = station.completed_count();
+    facts.running_for = std::chrono::steady_clock::now() - started;
+    facts.paused = station.paused();
+    facts.closing = closing;
+    facts.running = station.running_count();
+    facts.ports = static_cast<int>(station.current_runs().size());
+    facts.tiles = std::min(facts.ports, tiles);
+    return facts;
 }
 
 long flashes_per_hour(int flashed, std::chrono::steady_clock::duration running_for) {

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <string>
 
+#include "station/station.h"
+#include "ui/station/image_source.h"
+
 // What a station window's header says, whatever the toolkit; printable ASCII throughout.
 struct HeaderFacts {
     std::string image_path;      // --image; empty: each modem's image comes from modems.cfg
@@ -31,6 +34,11 @@ struct Header {
 };
 
 Header header_of(const HeaderFacts& facts);
+
+// The facts of a station that started at started, its images as checked before it did;
+// closing and tiles are the window's own to say.
+HeaderFacts header_facts(const Station& station, const ImageSource& images,
+                         std::chrono::steady_clock::time_point started, bool closing, int tiles);
 
 // The question a close asked while downloads run: running of them, with_modem of those past
 // the modem's answer (the others still look for a modem, and flash one they find).

@@ -60,11 +60,10 @@ void set_text(HWND control, const std::string& text) {
 
 }  // namespace
 
-StationWindow::StationWindow(StationSettings settings)
-    : settings_(settings), station_(std::move(settings), *this) {}
+StationWindow::StationWindow(StationSettings settings) : station_(std::move(settings), *this) {}
 
 bool StationWindow::open(int show, std::string& error) {
-    images_ = check_image_source(settings_.image_path);
+    images_ = check_image_source(station_.settings().image_path);
     if (!images_.problem.empty()) {
         error = images_.problem;
         return false;
@@ -352,34 +351,16 @@ void StationWindow::show_details() {
         return;
     }
     const std::string port = runs[index]->port;
-    std::optional<PortRun> last;
-    for (const PortRun& run : station_.last_runs()) {
-        if (run.port == port) {
-            last = run;
-        }
-    }
     const auto note = notes_.find(port);
-    ask(details_text(port, adapters_.label_of(*runs[index]), last,
+    ask(details_text(port, adapters_.label_of(*runs[index]),
+                     last_run_of(station_.last_runs(), port),
                      note == notes_.end() ? "" : note->second),
         MB_OK | MB_ICONINFORMATION);
 }
 
 void StationWindow::refresh_header() {
-    HeaderFacts facts;
-    facts.image_path = settings_.image_path;
-    facts.image_checksum = images_.image_checksum;
-    facts.modems_cfg = images_.modems_cfg;
-    facts.report_path = settings_.report_path;
-    facts.report_failed = station_.report_failed();
-    facts.flashed = station_.flashed_count();
-    facts.completed = station_.completed_count();
-    facts.running_for = std::chrono::steady_clock::now() - started_;
-    facts.paused = station_.paused();
-    facts.closing = closing_;
-    facts.running = station_.running_count();
-    facts.ports = static_cast<int>(station_.current_runs().size());
-    facts.tiles = std::min(facts.ports, static_cast<int>(STATION_MAX_TILES));
-    const Header header = header_of(facts);
+    const Header header = header_of(
+        header_facts(station_, images_, started_, closing_, static_cast<int>(STATION_MAX_TILES)));
     set_text(image_line_, header.image);
     set_text(report_line_, header.report);
     set_text(totals_line_, header.totals);

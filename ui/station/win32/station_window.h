@@ -54,7 +54,6 @@ class StationWindow : public StationView {
     void show_details();
     int ask(const std::string& text, UINT style);
 
-    StationSettings settings_;
     Station station_;
     ImageSource images_;  // where the images come from, checked before the window opens
     std::chrono::steady_clock::time_point started_{};

@@ -46,7 +46,6 @@ wxString ascii(const std::string& text) {
 StationFrame::StationFrame(const StationOptions& options, const ImageSource& images,
                            const std::string& download_program, int& exit_status)
     : wxFrame(nullptr, wxID_ANY, TITLE),
-      options_(options),
       exit_status_(exit_status),
       images_(images),
       station_(station_settings(options, download_program), *this),
@@ -269,15 +268,9 @@ void StationFrame::show_details(const TilePanel* tile) {
             adapter = adapters_.label_of(*runs[index]);
         }
     }
-    std::optional<PortRun> last;
-    for (const PortRun& run : station_.last_runs()) {
-        if (run.port == port) {
-            last = run;
-        }
-    }
     const auto note = notes_.find(port);
-    const std::string text =
-        details_text(port, adapter, last, note == notes_.end() ? "" : note->second);
+    const std::string text = details_text(port, adapter, last_run_of(station_.last_runs(), port),
+                                          note == notes_.end() ? "" : note->second);
 
     wxDialog details(this, wxID_ANY, "Details: " + ascii(printable(port)), wxDefaultPosition,
                      wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
@@ -317,19 +310,8 @@ void StationFrame::refresh() {
 }
 
 void StationFrame::refresh_header() {
-    HeaderFacts facts;
-    facts.image_path = options_.image_path;
-    facts.image_checksum = images_.image_checksum;
-    facts.modems_cfg = images_.modems_cfg;
-    facts.report_path = options_.report_path;
-    facts.report_failed = station_.report_failed();
-    facts.flashed = station_.flashed_count();
-    facts.completed = station_.completed_count();
-    facts.running_for = steady_clock::now() - started_;
-    facts.paused = station_.paused();
-    facts.closing = closing_;
-    facts.running = station_.running_count();
-    const Header header = header_of(facts);
+    const Header header = header_of(
+        header_facts(station_, images_, started_, closing_, static_cast<int>(tiles_.size())));
     const auto set = [](wxStaticText* label, const std::string& text) {
         if (label->GetLabelText() != ascii(text)) {
             label->SetLabelText(ascii(text));

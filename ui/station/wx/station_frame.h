@@ -61,7 +61,6 @@ class StationFrame : public wxFrame, public StationView {
     void show_details(const TilePanel* tile);
     void select(TilePanel* tile);
 
-    StationOptions options_;
     int& exit_status_;
     ImageSource images_;
     Station station_;
