@@ -72,7 +72,7 @@ bool StationWindow::open(int show, std::string& error) {
     icon_ = LoadIconA(instance, MAKEINTRESOURCEA(IDI_STATION_ICON));
     WNDCLASSEXA window_class{};
     window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = window_procedure;
+    window_class.lpfnWndProc = owner_window_procedure<StationWindow>;
     window_class.hInstance = instance;
     window_class.hIcon = icon_;
     window_class.hIconSm = icon_;
@@ -106,20 +106,6 @@ bool StationWindow::open(int show, std::string& error) {
     UpdateWindow(hwnd_);
     SetTimer(hwnd_, STEP_TIMER, STEP_MS, nullptr);
     return true;
-}
-
-LRESULT CALLBACK StationWindow::window_procedure(HWND hwnd, UINT message, WPARAM wparam,
-                                                 LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        static_cast<StationWindow*>(create->lpCreateParams)->hwnd_ = hwnd;
-    }
-    auto* window = reinterpret_cast<StationWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (window == nullptr) {
-        return DefWindowProcA(hwnd, message, wparam, lparam);
-    }
-    return window->handle(message, wparam, lparam);
 }
 
 LRESULT StationWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {

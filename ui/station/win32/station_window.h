@@ -11,6 +11,7 @@
 #include "station/station_view.h"
 #include "ui/station/adapter_labels.h"
 #include "ui/station/image_source.h"
+#include "ui/station/win32/owner_window_procedure.h"
 #include "ui/station/win32/tile_panel.h"
 
 // The station window: a header (image, report, totals, paused or closing), Pause/Resume,
@@ -38,7 +39,8 @@ class StationWindow : public StationView {
     void show_ports(const std::vector<const PortRun*>& runs) override;
 
   private:
-    static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    friend LRESULT CALLBACK owner_window_procedure<StationWindow>(HWND, UINT, WPARAM, LPARAM);
+    void attach(HWND hwnd) { hwnd_ = hwnd; }
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     void make_controls();
     void lay_out();

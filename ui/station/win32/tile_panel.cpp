@@ -65,7 +65,7 @@ bool TilePanel::create(HWND parent, int control_id) {
     if (!GetClassInfoExA(instance, CLASS_NAME, &window_class)) {
         window_class.cbSize = sizeof window_class;
         window_class.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
-        window_class.lpfnWndProc = window_procedure;
+        window_class.lpfnWndProc = owner_window_procedure<TilePanel>;
         window_class.hInstance = instance;
         window_class.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
         window_class.lpszClassName = CLASS_NAME;
@@ -172,20 +172,6 @@ void TilePanel::select(int index, WORD notification) {
     InvalidateRect(hwnd_, nullptr, FALSE);
     SendMessageA(GetParent(hwnd_), WM_COMMAND, MAKEWPARAM(control_id_, notification),
                  reinterpret_cast<LPARAM>(hwnd_));
-}
-
-LRESULT CALLBACK TilePanel::window_procedure(HWND hwnd, UINT message, WPARAM wparam,
-                                             LPARAM lparam) {
-    if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        static_cast<TilePanel*>(create->lpCreateParams)->hwnd_ = hwnd;
-    }
-    auto* panel = reinterpret_cast<TilePanel*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (panel == nullptr) {
-        return DefWindowProcA(hwnd, message, wparam, lparam);
-    }
-    return panel->handle(message, wparam, lparam);
 }
 
 LRESULT TilePanel::handle(UINT message, WPARAM wparam, LPARAM lparam) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/station/win32/owner_window_procedure.h"
+
 // What one tile shows, in the terms the panel draws: the words come from the station's tile
 // model, the colours from its state.
 struct TilePicture {
@@ -43,7 +45,8 @@ class TilePanel {
     int selected() const { return selected_; }
 
   private:
-    static LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    friend LRESULT CALLBACK owner_window_procedure<TilePanel>(HWND, UINT, WPARAM, LPARAM);
+    void attach(HWND hwnd) { hwnd_ = hwnd; }
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
     void make_fonts();
     int columns() const;
