@@ -112,6 +112,20 @@ bool has_empty_port_name(int argc, char** argv) {
 }  // namespace
 
 // KORVAN_VERSION comes from the build (the project's version).
+bool parse_port_filter_options(const std::vector<std::string>& texts,
+                               std::vector<PortFilter>& filters, std::string& problem) {
+    for (const std::string& text : texts) {
+        std::string error;
+        const std::optional<PortFilter> filter = parse_port_filter(text, error);
+        if (!filter) {
+            problem = "--port-filter " + printable(text) + ": " + error;
+            return false;
+        }
+        filters.push_back(*filter);
+    }
+    return true;
+}
+
 std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_code) {
     CliOptions options;
     CLI::App app{
@@ -217,14 +231,10 @@ std::optional<CliOptions> parse_cli_options(int argc, char** argv, int& exit_cod
         exit_code = usage_error(CliOptions{}, error.what());
         return std::nullopt;
     }
-    for (const std::string& text : filter_texts) {
-        std::string error;
-        const std::optional<PortFilter> filter = parse_port_filter(text, error);
-        if (!filter) {
-            exit_code = usage_error(options, "--port-filter " + printable(text) + ": " + error);
-            return std::nullopt;
-        }
-        options.port_filters.push_back(*filter);
+    if (std::string problem;
+        !parse_port_filter_options(filter_texts, options.port_filters, problem)) {
+        exit_code = usage_error(options, problem);
+        return std::nullopt;
     }
     if (ports->count() > 0 && has_empty_port_name(argc, argv)) {
         // An empty name would reach the child as no port at all, which searches every port.

@@ -36,6 +36,12 @@ struct CliOptions {
     bool is_production_line() const { return !ports.empty() || all_ports; }
 };
 
+// The texts given to --port-filter as filters, in order; false at the first that is none,
+// with "--port-filter TEXT: why" (TEXT escaped) in problem. Shared by every program that
+// takes the option.
+bool parse_port_filter_options(const std::vector<std::string>& texts,
+                               std::vector<PortFilter>& filters, std::string& problem);
+
 // What every mode says when --port-filter keeps none of the ports it looked at.
 std::string no_port_matches_filter(const std::vector<PortFilter>& filters);
 

@@ -102,14 +102,10 @@ std::optional<StationOptions> parse_station_options(int argc, char** argv, std::
         exit_code = app.exit(error, out, err) == 0 ? 0 : STATION_USAGE_ERROR;
         return std::nullopt;
     }
-    for (const std::string& text : filter_texts) {
-        std::string error;
-        const std::optional<PortFilter> filter = parse_port_filter(text, error);
-        if (!filter) {
-            exit_code = usage_error(err, "--port-filter " + printable(text) + ": " + error);
-            return std::nullopt;
-        }
-        options.port_filters.push_back(*filter);
+    if (std::string problem;
+        !parse_port_filter_options(filter_texts, options.port_filters, problem)) {
+        exit_code = usage_error(err, problem);
+        return std::nullopt;
     }
     if (ports->count() > 0) {
         options.ports = split_at_commas(port_list);
